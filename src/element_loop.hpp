@@ -1,0 +1,112 @@
+// The element loops that every kernel is built from: one for the kernels
+// that blend every byte, one for the channel kernels that blend every third
+// byte from an offset. Indices are wide (ptrdiff_t), so no loop can step
+// past the largest 32-bit length; a length of zero or below visits nothing.
+//
+// The memory contract holds on every route: no byte at or beyond `length`
+// is read or written, and a channel kernel writes only its own channel.
+#ifndef BYTEBLEND_ELEMENT_LOOP_HPP
+#define BYTEBLEND_ELEMENT_LOOP_HPP
+
+#include <cstddef>
+#include <cstdint>
+
+#include "lanes/scalar.hpp"
+
+namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
+
+constexpr std::ptrdiff_t kChannelStride = 3;
+
+template <class Formula>
+inline void
+blend_range_one_by_one(std::ptrdiff_t begin, std::ptrdiff_t end,
+                       std::ptrdiff_t stride, const std::uint8_t *top,
+                       const std::uint8_t *bottom, std::uint8_t *result) {
+  using S = ScalarLanes;
+  for (std::ptrdiff_t i = begin; i < end; i += stride) {
+    S::store(result + i,
+             Formula::template apply<S>(S::load(top + i), S::load(bottom + i)));
+  }
+}
+
+template <class L, class Formula>
+void blend_every_byte(std::int32_t length, const std::uint8_t *top,
+                      const std::uint8_t *bottom, std::uint8_t *result) {
+  const std::ptrdiff_t end = length;
+  std::ptrdiff_t i = 0;
+  for (; i + L::kCount <= end; i += L::kCount) {
+    L::store(result + i,
+             Formula::template apply<L>(L::load(top + i), L::load(bottom + i)));
+  }
+  if (i >= end) {
+    return;
+  }
+  if constexpr (L::kMaskedMemory) {
+    const auto lanes = L::first_lanes(end - i);
+    L::store(result + i,
+             Formula::template apply<L>(L::load(top + i, lanes),
+                                        L::load(bottom + i, lanes)),
+             lanes);
+  } else {
+    blend_range_one_by_one<Formula>(i, end, 1, top, bottom, result);
+  }
+}
+
+// Visits start, start + 3, ... below length. Vector routes whose stores
+// cannot be masked compute whole vectors but store the channel's bytes one
+// by one, and read only up to the last visited index.
+template <class L, class Formula, std::ptrdiff_t Start>
+void blend_one_channel(std::int32_t length, const std::uint8_t *top,
+                       const std::uint8_t *bottom, std::uint8_t *result) {
+  const std::ptrdiff_t end = length;
+  if (end <= Start) {
+    return;
+  }
+  if constexpr (L::kMaskedMemory) {
+    // Three consecutive vectors cover a whole number of pixels, so their
+    // channel masks repeat from one group of three to the next.
+    constexpr std::ptrdiff_t kGroup = kChannelStride * L::kCount;
+    const typename L::Mask masks[kChannelStride] = {
+        L::every_third_lane(Start), L::every_third_lane(Start - L::kCount),
+        L::every_third_lane(Start - 2 * L::kCount)};
+    std::ptrdiff_t i = 0;
+    for (; i + kGroup <= end; i += kGroup) {
+      for (std::ptrdiff_t k = 0; k < kChannelStride; ++k) {
+        const std::ptrdiff_t at = i + k * L::kCount;
+        L::store(result + at,
+                 Formula::template apply<L>(L::load(top + at, masks[k]),
+                                            L::load(bottom + at, masks[k])),
+                 masks[k]);
+      }
+    }
+    for (std::ptrdiff_t k = 0; i < end; i += L::kCount, ++k) {
+      const auto lanes = masks[k] & L::first_lanes(end - i);
+      L::store(result + i,
+               Formula::template apply<L>(L::load(top + i, lanes),
+                                          L::load(bottom + i, lanes)),
+               lanes);
+    }
+  } else {
+    // One past the last visited index: nothing at or beyond it is touched.
+    const std::ptrdiff_t last =
+        Start + (end - 1 - Start) / kChannelStride * kChannelStride;
+    std::ptrdiff_t i = 0;
+    std::ptrdiff_t first = Start; // first visited index in the vector at i
+    if constexpr (L::kCount > 1) {
+      for (; i + L::kCount <= last + 1; i += L::kCount) {
+        alignas(64) std::uint8_t blended[L::kCount];
+        L::store(blended, Formula::template apply<L>(L::load(top + i),
+                                                     L::load(bottom + i)));
+        for (; first < i + L::kCount; first += kChannelStride) {
+          result[first] = blended[first - i];
+        }
+      }
+    }
+    blend_range_one_by_one<Formula>(first, end, kChannelStride, top, bottom,
+                                    result);
+  }
+}
+
+} // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
+
+#endif

@@ -1,0 +1,40 @@
+// The fifteen exported functions. The clamp helpers are plain functions; each
+// kernel is a GNU indirect function whose resolver the dynamic loader runs
+// once, at load time, to bind the name to the fastest build of that kernel
+// that the CPU runs. A call then costs a plain call through the PLT.
+#include "byteblend.h"
+
+#include "clamp.hpp"
+#include "cpu_features.hpp"
+#include "targets.hpp"
+
+#define BYTEBLEND_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+
+BYTEBLEND_EXPORT int32_t Minimum(int32_t a, int32_t b) {
+  return byteblend::portable::minimum(a, b);
+}
+
+BYTEBLEND_EXPORT int32_t Maximum(int32_t a, int32_t b) {
+  return byteblend::portable::maximum(a, b);
+}
+
+#define BYTEBLEND_RESOLVE(name)                                                \
+  static byteblend::KernelFunction *resolve_##name() {                         \
+    switch (byteblend::best_target()) {                                        \
+    case byteblend::Target::avx512:                                            \
+      return byteblend::avx512::name;                                          \
+    case byteblend::Target::avx2:                                              \
+      return byteblend::avx2::name;                                            \
+    default:                                                                   \
+      return byteblend::sse2::name;                                            \
+    }                                                                          \
+  }                                                                            \
+  BYTEBLEND_EXPORT void name(int32_t length, const uint8_t *top,               \
+                             const uint8_t *bottom, uint8_t *result)           \
+      __attribute__((ifunc("resolve_" #name)));
+
+BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_RESOLVE)
+
+} // extern "C"

@@ -1,0 +1,104 @@
+// 32 bytes at a time with AVX2 and FMA. Like the SSE2 kit, but twice as
+// wide and normalizing with fused multiply-adds instead of a division.
+// Tails are left to the scalar route.
+#ifndef BYTEBLEND_LANES_AVX2_HPP
+#define BYTEBLEND_LANES_AVX2_HPP
+
+#include <immintrin.h>
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "fma_division.hpp"
+
+namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
+
+struct Avx2Lanes {
+  typedef std::uint8_t Bytes __attribute__((vector_size(32)));
+  typedef std::uint16_t Words __attribute__((vector_size(32)));
+  typedef std::int32_t Ints __attribute__((vector_size(32)));
+  typedef float Floats __attribute__((vector_size(32)));
+  static constexpr std::ptrdiff_t kCount = 32;
+  static constexpr bool kMaskedMemory = false;
+
+  static Bytes load(const std::uint8_t *p) {
+    return std::bit_cast<Bytes>(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)));
+  }
+  static void store(std::uint8_t *p, Bytes v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p),
+                        std::bit_cast<__m256i>(v));
+  }
+
+  static Bytes add_saturate(Bytes a, Bytes b) {
+    return std::bit_cast<Bytes>(
+        _mm256_adds_epu8(std::bit_cast<__m256i>(a), std::bit_cast<__m256i>(b)));
+  }
+  static Bytes subtract_saturate(Bytes a, Bytes b) {
+    return std::bit_cast<Bytes>(
+        _mm256_subs_epu8(std::bit_cast<__m256i>(a), std::bit_cast<__m256i>(b)));
+  }
+
+  // Unpacking and packing both work within 128-bit halves, so packing the
+  // two unpacked halves restores the original order.
+  template <class F> static Bytes on_words(Bytes x, Bytes y, F f) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i xv = std::bit_cast<__m256i>(x);
+    const __m256i yv = std::bit_cast<__m256i>(y);
+    const Words low = f(std::bit_cast<Words>(_mm256_unpacklo_epi8(xv, zero)),
+                        std::bit_cast<Words>(_mm256_unpacklo_epi8(yv, zero)));
+    const Words high = f(std::bit_cast<Words>(_mm256_unpackhi_epi8(xv, zero)),
+                         std::bit_cast<Words>(_mm256_unpackhi_epi8(yv, zero)));
+    return std::bit_cast<Bytes>(_mm256_packus_epi16(
+        std::bit_cast<__m256i>(low), std::bit_cast<__m256i>(high)));
+  }
+
+  template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
+    const __m256i xv = std::bit_cast<__m256i>(x);
+    const __m256i yv = std::bit_cast<__m256i>(y);
+    const __m128i x_halves[2] = {_mm256_castsi256_si128(xv),
+                                 _mm256_extracti128_si256(xv, 1)};
+    const __m128i y_halves[2] = {_mm256_castsi256_si128(yv),
+                                 _mm256_extracti128_si256(yv, 1)};
+    __m256i eighths[4];
+    for (int k = 0; k < 4; ++k) {
+      const __m128i xs =
+          (k % 2) != 0 ? _mm_srli_si128(x_halves[k / 2], 8) : x_halves[k / 2];
+      const __m128i ys =
+          (k % 2) != 0 ? _mm_srli_si128(y_halves[k / 2], 8) : y_halves[k / 2];
+      eighths[k] = std::bit_cast<__m256i>(f(
+          __builtin_convertvector(std::bit_cast<Ints>(_mm256_cvtepu8_epi32(xs)),
+                                  Floats),
+          __builtin_convertvector(std::bit_cast<Ints>(_mm256_cvtepu8_epi32(ys)),
+                                  Floats)));
+    }
+    // The packs interleave 32-bit groups of the four results per 128-bit
+    // half; the permutation puts them back in order.
+    const __m256i packed =
+        _mm256_packus_epi16(_mm256_packs_epi32(eighths[0], eighths[1]),
+                            _mm256_packs_epi32(eighths[2], eighths[3]));
+    return std::bit_cast<Bytes>(_mm256_permutevar8x32_epi32(
+        packed, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+  }
+
+  static Floats divide_by_255(Floats x) {
+    return divide_by_255_with_fma(
+        x,
+        [](Floats a, Floats b, Floats c) {
+          return std::bit_cast<Floats>(_mm256_fmadd_ps(
+              std::bit_cast<__m256>(a), std::bit_cast<__m256>(b),
+              std::bit_cast<__m256>(c)));
+        },
+        [](Floats a, Floats b, Floats c) {
+          return std::bit_cast<Floats>(_mm256_fnmadd_ps(
+              std::bit_cast<__m256>(a), std::bit_cast<__m256>(b),
+              std::bit_cast<__m256>(c)));
+        });
+  }
+  static Ints truncate(Floats x) { return __builtin_convertvector(x, Ints); }
+};
+
+} // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
+
+#endif

@@ -1,0 +1,53 @@
+// One value at a time: the plain route, and the tail of every vector route
+// that cannot mask its memory accesses.
+//
+// A lane kit gives the formulas their vocabulary: the byte type they work on,
+// loads and stores, the few byte operations that C++ has no operator for,
+// and ways to run a formula on wider lanes (16-bit words, single-precision
+// floats). The formulas are templates over the kit, written once for all.
+#ifndef BYTEBLEND_LANES_SCALAR_HPP
+#define BYTEBLEND_LANES_SCALAR_HPP
+
+#include <cstddef>
+#include <cstdint>
+
+#include "../clamp.hpp"
+
+namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
+
+struct ScalarLanes {
+  // A byte value 0..255, held in the signed 32-bit working integer.
+  using Bytes = std::int32_t;
+  static constexpr std::ptrdiff_t kCount = 1;
+  static constexpr bool kMaskedMemory = false;
+
+  static Bytes load(const std::uint8_t *p) { return *p; }
+  // Stores the low eight bits of the working value.
+  static void store(std::uint8_t *p, Bytes v) {
+    *p = static_cast<std::uint8_t>(v);
+  }
+
+  static Bytes add_saturate(Bytes a, Bytes b) { return minimum(a + b, 255); }
+  static Bytes subtract_saturate(Bytes a, Bytes b) { return maximum(a - b, 0); }
+
+  // Runs f on lanes wide enough for a product of two bytes plus a constant.
+  template <class F> static Bytes on_words(Bytes x, Bytes y, F f) {
+    return f(x, y);
+  }
+
+  // Runs f on the values as single-precision floats; f returns 32-bit
+  // integers, one per value, each in 0..255.
+  template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
+    return f(static_cast<float>(x), static_cast<float>(y));
+  }
+
+  // x / 255 correctly rounded, for x a whole number 0..255.
+  static float divide_by_255(float x) { return x / 255.0F; }
+
+  // Conversion toward zero to a signed 32-bit integer.
+  static std::int32_t truncate(float x) { return static_cast<std::int32_t>(x); }
+};
+
+} // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
+
+#endif

@@ -1,0 +1,87 @@
+// 16 bytes at a time with the SSE2 instructions that every x86-64 CPU has.
+// The lane types are GCC vector types, so the formulas' operators (+, -, &,
+// ^, >>, *, /, comparisons and ?:) apply lane by lane; intrinsics cover
+// what has no operator. Tails are left to the scalar route.
+#ifndef BYTEBLEND_LANES_SSE2_HPP
+#define BYTEBLEND_LANES_SSE2_HPP
+
+#include <emmintrin.h>
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "../target_namespace.hpp"
+
+namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
+
+struct Sse2Lanes {
+  typedef std::uint8_t Bytes __attribute__((vector_size(16)));
+  typedef std::uint16_t Words __attribute__((vector_size(16)));
+  typedef std::int32_t Ints __attribute__((vector_size(16)));
+  typedef float Floats __attribute__((vector_size(16)));
+  static constexpr std::ptrdiff_t kCount = 16;
+  static constexpr bool kMaskedMemory = false;
+
+  static Bytes load(const std::uint8_t *p) {
+    return std::bit_cast<Bytes>(
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+  }
+  static void store(std::uint8_t *p, Bytes v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p), std::bit_cast<__m128i>(v));
+  }
+
+  static Bytes add_saturate(Bytes a, Bytes b) {
+    return std::bit_cast<Bytes>(
+        _mm_adds_epu8(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
+  }
+  static Bytes subtract_saturate(Bytes a, Bytes b) {
+    return std::bit_cast<Bytes>(
+        _mm_subs_epu8(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
+  }
+
+  template <class F> static Bytes on_words(Bytes x, Bytes y, F f) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i xv = std::bit_cast<__m128i>(x);
+    const __m128i yv = std::bit_cast<__m128i>(y);
+    const Words low = f(std::bit_cast<Words>(_mm_unpacklo_epi8(xv, zero)),
+                        std::bit_cast<Words>(_mm_unpacklo_epi8(yv, zero)));
+    const Words high = f(std::bit_cast<Words>(_mm_unpackhi_epi8(xv, zero)),
+                         std::bit_cast<Words>(_mm_unpackhi_epi8(yv, zero)));
+    return std::bit_cast<Bytes>(_mm_packus_epi16(std::bit_cast<__m128i>(low),
+                                                 std::bit_cast<__m128i>(high)));
+  }
+
+  template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i xv = std::bit_cast<__m128i>(x);
+    const __m128i yv = std::bit_cast<__m128i>(y);
+    const __m128i x_words[2] = {_mm_unpacklo_epi8(xv, zero),
+                                _mm_unpackhi_epi8(xv, zero)};
+    const __m128i y_words[2] = {_mm_unpacklo_epi8(yv, zero),
+                                _mm_unpackhi_epi8(yv, zero)};
+    __m128i quarters[4];
+    for (int k = 0; k < 4; ++k) {
+      const __m128i xw = x_words[k / 2];
+      const __m128i yw = y_words[k / 2];
+      const __m128i xi = (k % 2) != 0 ? _mm_unpackhi_epi16(xw, zero)
+                                      : _mm_unpacklo_epi16(xw, zero);
+      const __m128i yi = (k % 2) != 0 ? _mm_unpackhi_epi16(yw, zero)
+                                      : _mm_unpacklo_epi16(yw, zero);
+      quarters[k] = std::bit_cast<__m128i>(
+          f(__builtin_convertvector(std::bit_cast<Ints>(xi), Floats),
+            __builtin_convertvector(std::bit_cast<Ints>(yi), Floats)));
+    }
+    // Every value is 0..255, so the saturating packs keep it as it is.
+    return std::bit_cast<Bytes>(
+        _mm_packus_epi16(_mm_packs_epi32(quarters[0], quarters[1]),
+                         _mm_packs_epi32(quarters[2], quarters[3])));
+  }
+
+  static Floats divide_by_255(Floats x) { return x / 255.0F; }
+  static Ints truncate(Floats x) { return __builtin_convertvector(x, Ints); }
+};
+
+} // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
+
+#endif
