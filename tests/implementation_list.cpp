@@ -21,6 +21,10 @@ std::vector<Route> all_routes() {
   return routes;
 }
 
+void PrintTo(const Route &route, std::ostream *out) {
+  *out << route.kernel << " via " << route.via;
+}
+
 std::string route_name(const testing::TestParamInfo<Route> &info) {
   return info.param.kernel + "_" + info.param.via;
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct Route {
 };
 
 std::vector<Route> all_routes();
+
+// How GoogleTest prints a route: "AdditionBlend via avx2".
+void PrintTo(const Route &route, std::ostream *out);
 
 // For INSTANTIATE_TEST_SUITE_P: "AdditionBlend_avx2".
 std::string route_name(const testing::TestParamInfo<Route> &info);
