@@ -8,12 +8,24 @@
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
-// t * b / 255 rounded to the nearest integer; the quotient is never halfway,
-// so adding 127 before the integer division rounds it. t * b + 127 fits in
-// 16 bits.
+// round(p / 255) for a product p of two bytes (p <= 65025) is
+// (w + (w >> 8)) >> 8 with w = p + 128, which equals (w * 257) >> 16: the
+// high half of one 16-bit multiply, where a division by a constant would
+// take two multiplies and a shift. w fits in 16 bits.
+template <class L, class W> W divide_by_255_rounded(W p) {
+  return L::multiply_high(p + 128, 257);
+}
+
+// round(2 p / 255) the same way: (2 p + 128) * 257 = (p + 64) * 514.
+template <class L, class W> W divide_by_255_rounded_doubled(W p) {
+  return L::multiply_high(p + 64, 514);
+}
+
+// t * b / 255 rounded to the nearest integer (never halfway).
 template <class L>
 typename L::Bytes multiply_rounded(typename L::Bytes t, typename L::Bytes b) {
-  return L::on_words(t, b, [](auto x, auto y) { return (x * y + 127) / 255; });
+  return L::on_words(
+      t, b, [](auto x, auto y) { return divide_by_255_rounded<L>(x * y); });
 }
 
 // t + b, clamped to 255.

@@ -54,6 +54,12 @@ struct Avx2Lanes {
         std::bit_cast<__m256i>(low), std::bit_cast<__m256i>(high)));
   }
 
+  // The high 16 bits of each 32-bit product of 16-bit lanes.
+  static Words multiply_high(Words a, std::uint16_t b) {
+    return std::bit_cast<Words>(_mm256_mulhi_epu16(
+        std::bit_cast<__m256i>(a), _mm256_set1_epi16(static_cast<short>(b))));
+  }
+
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
     const __m256i xv = std::bit_cast<__m256i>(x);
     const __m256i yv = std::bit_cast<__m256i>(y);

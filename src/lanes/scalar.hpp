@@ -35,6 +35,11 @@ struct ScalarLanes {
     return f(x, y);
   }
 
+  // The high 16 bits of the 32-bit product of two 16-bit values.
+  static std::int32_t multiply_high(std::int32_t a, std::int32_t b) {
+    return (a * b) >> 16;
+  }
+
   // Runs f on the values as single-precision floats; f returns 32-bit
   // integers, one per value, each in 0..255.
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {

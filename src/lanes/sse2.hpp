@@ -52,6 +52,12 @@ struct Sse2Lanes {
                                                  std::bit_cast<__m128i>(high)));
   }
 
+  // The high 16 bits of each 32-bit product of 16-bit lanes.
+  static Words multiply_high(Words a, std::uint16_t b) {
+    return std::bit_cast<Words>(_mm_mulhi_epu16(
+        std::bit_cast<__m128i>(a), _mm_set1_epi16(static_cast<short>(b))));
+  }
+
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i xv = std::bit_cast<__m128i>(x);
