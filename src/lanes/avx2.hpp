@@ -89,18 +89,11 @@ struct Avx2Lanes {
   }
 
   static Floats divide_by_255(Floats x) {
-    return divide_by_255_with_fma(
-        x,
-        [](Floats a, Floats b, Floats c) {
-          return std::bit_cast<Floats>(_mm256_fmadd_ps(
-              std::bit_cast<__m256>(a), std::bit_cast<__m256>(b),
-              std::bit_cast<__m256>(c)));
-        },
-        [](Floats a, Floats b, Floats c) {
-          return std::bit_cast<Floats>(_mm256_fnmadd_ps(
-              std::bit_cast<__m256>(a), std::bit_cast<__m256>(b),
-              std::bit_cast<__m256>(c)));
-        });
+    return divide_by_255_with_fma(x, [](Floats a, Floats b, Floats c) {
+      return std::bit_cast<Floats>(_mm256_fmadd_ps(std::bit_cast<__m256>(a),
+                                                   std::bit_cast<__m256>(b),
+                                                   std::bit_cast<__m256>(c)));
+    });
   }
   static Ints truncate(Floats x) { return __builtin_convertvector(x, Ints); }
 };

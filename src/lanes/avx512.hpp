@@ -118,18 +118,11 @@ struct Avx512Lanes {
   }
 
   static Floats divide_by_255(Floats x) {
-    return divide_by_255_with_fma(
-        x,
-        [](Floats a, Floats b, Floats c) {
-          return std::bit_cast<Floats>(_mm512_fmadd_ps(
-              std::bit_cast<__m512>(a), std::bit_cast<__m512>(b),
-              std::bit_cast<__m512>(c)));
-        },
-        [](Floats a, Floats b, Floats c) {
-          return std::bit_cast<Floats>(_mm512_fnmadd_ps(
-              std::bit_cast<__m512>(a), std::bit_cast<__m512>(b),
-              std::bit_cast<__m512>(c)));
-        });
+    return divide_by_255_with_fma(x, [](Floats a, Floats b, Floats c) {
+      return std::bit_cast<Floats>(_mm512_fmadd_ps(std::bit_cast<__m512>(a),
+                                                   std::bit_cast<__m512>(b),
+                                                   std::bit_cast<__m512>(c)));
+    });
   }
   static Ints truncate(Floats x) { return __builtin_convertvector(x, Ints); }
 };
