@@ -25,17 +25,18 @@ struct Screen {
 
 // Bottom values 0..127 multiply: round(2 t b / 255). Bottom values 128..255
 // screen: 255 - round(2 (255 - t)(255 - b) / 255), the same product on the
-// inverted values, inverted. In both branches one factor is at most 127.
+// inverted values, inverted. Inverting a byte is XOR with 255, so one mask
+// (255 where b >= 128, else 0) chooses the branch for every lane without a
+// select. In both branches one factor is at most 127.
 struct Overlay {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
-    const auto screens = b >= 128;
-    const typename L::Bytes x = screens ? 255 - t : t;
-    const typename L::Bytes y = screens ? 255 - b : b;
-    const typename L::Bytes product = L::on_words(x, y, [](auto u, auto v) {
-      return divide_by_255_rounded_doubled<L>(u * v);
-    });
-    return screens ? 255 - product : product;
+    const typename L::Bytes screens = L::where_at_least_128(b);
+    const typename L::Bytes product =
+        L::on_words(t ^ screens, b ^ screens, [](auto x, auto y) {
+          return divide_by_255_rounded_doubled<L>(x * y);
+        });
+    return product ^ screens;
   }
 };
 

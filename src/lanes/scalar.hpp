@@ -30,6 +30,9 @@ struct ScalarLanes {
   static Bytes add_saturate(Bytes a, Bytes b) { return minimum(a + b, 255); }
   static Bytes subtract_saturate(Bytes a, Bytes b) { return maximum(a - b, 0); }
 
+  // 255 where the value is 128 or more, else 0.
+  static Bytes where_at_least_128(Bytes v) { return v >= 128 ? 255 : 0; }
+
   // Runs f on lanes wide enough for a product of two bytes plus a constant.
   template <class F> static Bytes on_words(Bytes x, Bytes y, F f) {
     return f(x, y);

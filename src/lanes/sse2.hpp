@@ -52,6 +52,11 @@ struct Sse2Lanes {
                                                  std::bit_cast<__m128i>(high)));
   }
 
+  // 255 in the lanes whose value is 128 or more, else 0.
+  static Bytes where_at_least_128(Bytes v) {
+    return std::bit_cast<Bytes>(v >= 128);
+  }
+
   // The high 16 bits of each 32-bit product of 16-bit lanes.
   static Words multiply_high(Words a, std::uint16_t b) {
     return std::bit_cast<Words>(_mm_mulhi_epu16(
