@@ -10,33 +10,15 @@
 #include <vector>
 
 #include "byteblend.hpp"
+#include "mode_table.hpp"
 #include "reference.hpp"
 
 namespace {
 
 using byteblend::Mode;
 
-// The names users type, and the C kernel each one must reach.
-struct Named {
-  Mode mode;
-  std::string_view name;
-  std::string_view kernel;
-};
-constexpr Named kNamed[] = {
-    {Mode::addition, "addition", "AdditionBlend"},
-    {Mode::subtraction, "subtraction", "SubtractionBlend"},
-    {Mode::multiplication, "multiplication", "MultiplicationBlend"},
-    {Mode::screen, "screen", "ScreenBlend"},
-    {Mode::overlay, "overlay", "OverlayBlend"},
-    {Mode::lighten, "lighten", "LightenBlend"},
-    {Mode::darken, "darken", "DarkenBlend"},
-    {Mode::color_dodge, "color-dodge", "ColorDodgeBlend"},
-    {Mode::color_burn, "color-burn", "ColorBurnBlend"},
-    {Mode::opacity, "opacity", "OpacityBlend"},
-    {Mode::red_channel, "red-channel", "RedChannelBlend"},
-    {Mode::green_channel, "green-channel", "GreenChannelBlend"},
-    {Mode::blue_channel, "blue-channel", "BlueChannelBlend"},
-};
+using Named = testing_support::NamedMode;
+constexpr const auto &kNamed = testing_support::kNamedModes;
 
 std::vector<std::uint8_t> random_bytes(std::size_t size, unsigned seed) {
   std::mt19937 engine(seed);
