@@ -1,7 +1,7 @@
 # Run by CTest: installs the build tree into a staging prefix and uses it as
 # a user would. cmake -DSTEP=... -P check_installed.cmake, with BUILD_DIR,
-# STAGE, LIBDIR, SOURCE_DIR, WORK, GENERATOR, C_COMPILER, CXX_COMPILER, PKG_CONFIG,
-# PYTHON.
+# STAGE, LIBDIR, SOURCE_DIR, WORK, GENERATOR, C_COMPILER, CXX_COMPILER and
+# PYTHON; pkg-config and cc come from PATH, as for a user.
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -39,13 +39,19 @@ elseif(STEP STREQUAL "c-cmake")
 elseif(STEP STREQUAL "cpp-cmake")
   build_with_cmake(cpp)
 elseif(STEP STREQUAL "c-pkg-config")
+  # The README's command, in a folder holding a copy of blend.c.
+  set(folder ${WORK}/c-pkg-config)
+  file(REMOVE_RECURSE ${folder})
+  file(MAKE_DIRECTORY ${folder})
+  file(COPY ${SOURCE_DIR}/examples/c/blend.c DESTINATION ${folder})
   set(ENV{PKG_CONFIG_PATH} ${STAGE}/${LIBDIR}/pkgconfig)
-  run(${PKG_CONFIG} --cflags --libs byteblend)
-  separate_arguments(flags UNIX_COMMAND "${out}")
-  file(MAKE_DIRECTORY ${WORK})
-  run(${C_COMPILER} ${SOURCE_DIR}/examples/c/blend.c ${flags}
-    -Wl,-rpath,${STAGE}/${LIBDIR} -o ${WORK}/blend_pkg_config)
-  run(${WORK}/blend_pkg_config)
+  execute_process(COMMAND sh -e ${SOURCE_DIR}/examples/c/build_with_pkg_config.sh
+    WORKING_DIRECTORY ${folder} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "examples/c/build_with_pkg_config.sh failed")
+  endif()
+  set(ENV{LD_LIBRARY_PATH} ${STAGE}/${LIBDIR})
+  run(${folder}/blend)
   message("${out}")
 elseif(STEP STREQUAL "python-path")
   run(${PYTHON} ${SOURCE_DIR}/examples/python/blend.py
