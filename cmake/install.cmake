@@ -8,6 +8,7 @@ install(TARGETS byteblend EXPORT byteblendTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/byteblend.h
+  ${PROJECT_SOURCE_DIR}/include/byteblend.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 set(BYTEBLEND_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/byteblend)
@@ -26,6 +27,11 @@ install(FILES
   ${CMAKE_CURRENT_BINARY_DIR}/byteblendConfigVersion.cmake
   DESTINATION ${BYTEBLEND_CMAKE_DIR})
 
+# The .pc file finds the prefix from its own place, so that an install with
+# `cmake --install --prefix DIR` anywhere gives a working pkg-config file.
+file(RELATIVE_PATH BYTEBLEND_PC_TO_PREFIX
+  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" BYTEBLEND_PC_TO_PREFIX "${BYTEBLEND_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/byteblend.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/byteblend.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/byteblend.pc

@@ -1,0 +1,1 @@
+cc blend.c $(pkg-config --cflags --libs byteblend) -o blend

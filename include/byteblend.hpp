@@ -1,0 +1,180 @@
+// byteblend for C++20: the thirteen blend modes as an enum, their names, and
+// one blend() for arrays of any size. Header-only; it calls the C functions
+// of byteblend.h, so link libbyteblend as for C.
+//
+//   std::vector<std::uint8_t> out(top.size());
+//   byteblend::blend(byteblend::Mode::screen, top, bottom, out);
+#ifndef BYTEBLEND_HPP
+#define BYTEBLEND_HPP
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "byteblend.h"
+
+namespace byteblend {
+
+enum class Mode {
+  addition,
+  subtraction,
+  multiplication,
+  screen,
+  overlay,
+  lighten,
+  darken,
+  color_dodge,
+  color_burn,
+  opacity,
+  red_channel,
+  green_channel,
+  blue_channel,
+};
+
+// Every mode, in the order of the enum.
+inline constexpr std::array<Mode, 13> all_modes = {
+    Mode::addition,    Mode::subtraction, Mode::multiplication,
+    Mode::screen,      Mode::overlay,     Mode::lighten,
+    Mode::darken,      Mode::color_dodge, Mode::color_burn,
+    Mode::opacity,     Mode::red_channel, Mode::green_channel,
+    Mode::blue_channel};
+
+// The mode's name: "addition", ..., "color-dodge", ..., "blue-channel".
+constexpr std::string_view name(Mode mode) {
+  switch (mode) {
+  case Mode::addition:
+    return "addition";
+  case Mode::subtraction:
+    return "subtraction";
+  case Mode::multiplication:
+    return "multiplication";
+  case Mode::screen:
+    return "screen";
+  case Mode::overlay:
+    return "overlay";
+  case Mode::lighten:
+    return "lighten";
+  case Mode::darken:
+    return "darken";
+  case Mode::color_dodge:
+    return "color-dodge";
+  case Mode::color_burn:
+    return "color-burn";
+  case Mode::opacity:
+    return "opacity";
+  case Mode::red_channel:
+    return "red-channel";
+  case Mode::green_channel:
+    return "green-channel";
+  case Mode::blue_channel:
+    return "blue-channel";
+  }
+  return "unknown";
+}
+
+// The mode with this name, ignoring ASCII case; no mode for any other text.
+constexpr std::optional<Mode> parse_mode(std::string_view text) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  for (const Mode mode : all_modes) {
+    const std::string_view candidate = name(mode);
+    if (candidate.size() != text.size()) {
+      continue;
+    }
+    bool same = true;
+    for (std::size_t i = 0; i < text.size() && same; ++i) {
+      same = lower(text[i]) == candidate[i];
+    }
+    if (same) {
+      return mode;
+    }
+  }
+  return std::nullopt;
+}
+
+// The C kernel of a mode.
+using KernelFunction = void(std::int32_t length, const std::uint8_t *top,
+                            const std::uint8_t *bottom, std::uint8_t *result);
+
+constexpr KernelFunction *kernel(Mode mode) {
+  switch (mode) {
+  case Mode::addition:
+    return AdditionBlend;
+  case Mode::subtraction:
+    return SubtractionBlend;
+  case Mode::multiplication:
+    return MultiplicationBlend;
+  case Mode::screen:
+    return ScreenBlend;
+  case Mode::overlay:
+    return OverlayBlend;
+  case Mode::lighten:
+    return LightenBlend;
+  case Mode::darken:
+    return DarkenBlend;
+  case Mode::color_dodge:
+    return ColorDodgeBlend;
+  case Mode::color_burn:
+    return ColorBurnBlend;
+  case Mode::opacity:
+    return OpacityBlend;
+  case Mode::red_channel:
+    return RedChannelBlend;
+  case Mode::green_channel:
+    return GreenChannelBlend;
+  case Mode::blue_channel:
+    return BlueChannelBlend;
+  }
+  return nullptr;
+}
+
+// The kernels take a signed 32-bit length, so blend() hands them the arrays
+// in pieces of at most this many bytes: 768 MiB, a multiple of 3 so that a
+// piece always starts on a pixel and the channel modes stay on their channel.
+inline constexpr std::size_t default_chunk = std::size_t{3} << 28;
+
+// Blends top onto bottom into result, byte by byte, for any size. result may
+// be top or bottom itself. The channel modes write only their channel of each
+// packed RGB pixel and leave the other two bytes of result as they were.
+// Throws std::invalid_argument when the three sizes differ, or when chunk is
+// not a positive multiple of 3 that a kernel can take.
+inline void blend(Mode mode, std::span<const std::uint8_t> top,
+                  std::span<const std::uint8_t> bottom,
+                  std::span<std::uint8_t> result,
+                  std::size_t chunk = default_chunk) {
+  if (top.size() != bottom.size() || top.size() != result.size()) {
+    throw std::invalid_argument("byteblend::blend: sizes differ: top has " +
+                                std::to_string(top.size()) + " bytes, bottom " +
+                                std::to_string(bottom.size()) + ", result " +
+                                std::to_string(result.size()));
+  }
+  constexpr auto largest =
+      static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+  if (chunk == 0 || chunk % 3 != 0 || chunk > largest) {
+    throw std::invalid_argument("byteblend::blend: chunk of " +
+                                std::to_string(chunk) +
+                                " bytes is not a positive multiple of 3 "
+                                "below 2^31");
+  }
+  KernelFunction *const function = kernel(mode);
+  if (function == nullptr) {
+    throw std::invalid_argument("byteblend::blend: not a mode");
+  }
+  for (std::size_t offset = 0; offset < top.size(); offset += chunk) {
+    const std::size_t length = std::min(chunk, top.size() - offset);
+    function(static_cast<std::int32_t>(length), top.data() + offset,
+             bottom.data() + offset, result.data() + offset);
+  }
+}
+
+} // namespace byteblend
+
+#endif

@@ -1,0 +1,161 @@
+// The C++ interface: names, parsing, the mode-to-kernel mapping, the size
+// check and the chunking that lets blend() take arrays of any size.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "byteblend.hpp"
+#include "mode_table.hpp"
+#include "reference.hpp"
+
+namespace {
+
+using byteblend::Mode;
+
+using Named = testing_support::NamedMode;
+constexpr const auto &kNamed = testing_support::kNamedModes;
+
+std::vector<std::uint8_t> random_bytes(std::size_t size, unsigned seed) {
+  std::mt19937 engine(seed);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::vector<std::uint8_t> bytes(size);
+  for (auto &b : bytes) {
+    b = static_cast<std::uint8_t>(byte(engine));
+  }
+  return bytes;
+}
+
+TEST(ModeNames, EveryModeHasItsNameAndRoundTrips) {
+  ASSERT_EQ(std::size(kNamed), byteblend::all_modes.size());
+  std::set<Mode> listed(byteblend::all_modes.begin(),
+                        byteblend::all_modes.end());
+  EXPECT_EQ(listed.size(), byteblend::all_modes.size()) << "a mode is twice";
+  for (const Named &named : kNamed) {
+    EXPECT_TRUE(listed.count(named.mode)) << named.name << " is not listed";
+    EXPECT_EQ(byteblend::name(named.mode), named.name);
+    EXPECT_EQ(byteblend::parse_mode(named.name), named.mode) << named.name;
+  }
+}
+
+TEST(ModeNames, ParseIgnoresCase) {
+  EXPECT_EQ(byteblend::parse_mode("SCREEN"), Mode::screen);
+  EXPECT_EQ(byteblend::parse_mode("Color-Dodge"), Mode::color_dodge);
+  EXPECT_EQ(byteblend::parse_mode("bLuE-cHaNnEl"), Mode::blue_channel);
+}
+
+TEST(ModeNames, AnythingElseIsNoMode) {
+  for (const std::string_view text :
+       {"", "scree", "screens", " screen", "screen ", "color dodge",
+        "color_dodge", "colordodge", "red", "multiply", "Addition\n"}) {
+    EXPECT_EQ(byteblend::parse_mode(text), std::nullopt) << '"' << text << '"';
+  }
+}
+
+// blend() reaches the right kernel: every (top, bottom) pair at every index
+// the kernel visits, against the reference formula; the other bytes keep
+// their marker.
+TEST(Blend, EachModeComputesItsOwnFormula) {
+  constexpr std::uint8_t kMarker = 0xA5;
+  std::vector<std::uint8_t> top(3 * 65536);
+  std::vector<std::uint8_t> bottom(top.size());
+  for (std::size_t i = 0; i < top.size(); ++i) {
+    top[i] = static_cast<std::uint8_t>(i / 3 >> 8);
+    bottom[i] = static_cast<std::uint8_t>(i / 3);
+  }
+  for (const Named &named : kNamed) {
+    const reference::Kernel &kernel = reference::kernel_named(named.kernel);
+    std::vector<std::uint8_t> result(top.size(), kMarker);
+    byteblend::blend(named.mode, top, bottom, result);
+    int mismatches = 0;
+    for (std::size_t i = 0; i < top.size(); ++i) {
+      const bool visited =
+          (static_cast<std::int32_t>(i % 3) - kernel.start) % kernel.stride ==
+          0;
+      const int expected =
+          visited ? kernel.formula(top[i], bottom[i]) : kMarker;
+      if (result[i] != expected && ++mismatches <= 5) {
+        ADD_FAILURE() << named.name << " at " << i << ": top " << int{top[i]}
+                      << ", bottom " << int{bottom[i]} << " gave "
+                      << int{result[i]} << ", expected " << expected;
+      }
+    }
+  }
+}
+
+TEST(Blend, SizesThatDifferThrowNamingThem) {
+  struct Case {
+    std::size_t top, bottom, result;
+  };
+  for (const Case c : {Case{4, 5, 5}, Case{5, 4, 5}, Case{5, 5, 4},
+                       Case{0, 1, 0}, Case{7, 0, 7}}) {
+    const std::vector<std::uint8_t> top(c.top), bottom(c.bottom);
+    std::vector<std::uint8_t> result(c.result, 0x11);
+    try {
+      byteblend::blend(Mode::addition, top, bottom, result);
+      ADD_FAILURE() << "no exception for " << c.top << ", " << c.bottom << ", "
+                    << c.result;
+    } catch (const std::invalid_argument &error) {
+      const std::string message = error.what();
+      for (const std::size_t size : {c.top, c.bottom, c.result}) {
+        EXPECT_NE(message.find(std::to_string(size)), std::string::npos)
+            << message;
+      }
+    }
+    EXPECT_EQ(result, std::vector<std::uint8_t>(c.result, 0x11))
+        << "result written despite the mismatch";
+  }
+}
+
+TEST(Blend, ChunkThatIsNotAPositiveMultipleOfThreeThrows) {
+  const std::vector<std::uint8_t> in(12);
+  std::vector<std::uint8_t> out(12);
+  for (const std::size_t chunk :
+       {std::size_t{0}, std::size_t{1}, std::size_t{4}, std::size_t{2147483649},
+        std::size_t{3} << 31}) {
+    EXPECT_THROW(byteblend::blend(Mode::screen, in, in, out, chunk),
+                 std::invalid_argument)
+        << chunk;
+  }
+}
+
+// Small chunks against one call of the C kernel over the whole array, on
+// sizes on, just before and just after chunk boundaries, including the bytes
+// the channel modes leave alone.
+TEST(Blend, ChunkedEqualsOneKernelCall) {
+  constexpr std::uint8_t kMarker = 0x5A;
+  for (const std::size_t chunk : {3, 6, 9, 24}) {
+    for (std::size_t size = 0; size <= 3 * chunk + 4; ++size) {
+      const auto top = random_bytes(size, 1 + static_cast<unsigned>(size));
+      const auto bottom =
+          random_bytes(size, 1000 + static_cast<unsigned>(size));
+      for (const Mode mode : byteblend::all_modes) {
+        std::vector<std::uint8_t> whole(size, kMarker);
+        byteblend::kernel(mode)(static_cast<std::int32_t>(size), top.data(),
+                                bottom.data(), whole.data());
+        std::vector<std::uint8_t> chunked(size, kMarker);
+        byteblend::blend(mode, top, bottom, chunked, chunk);
+        EXPECT_EQ(chunked, whole) << byteblend::name(mode) << ", size " << size
+                                  << ", chunk " << chunk;
+      }
+    }
+  }
+}
+
+TEST(Blend, ResultMayBeTheBottomArray) {
+  const auto top = random_bytes(31, 7);
+  const auto bottom = random_bytes(31, 8);
+  for (const Mode mode : byteblend::all_modes) {
+    std::vector<std::uint8_t> separate = bottom;
+    byteblend::blend(mode, top, bottom, separate, 6);
+    std::vector<std::uint8_t> in_place = bottom;
+    byteblend::blend(mode, top, in_place, in_place, 6);
+    EXPECT_EQ(in_place, separate) << byteblend::name(mode);
+  }
+}
+
+} // namespace

@@ -1,0 +1,423 @@
+// The byteblend tool as a user runs it: each mode on every kind of input
+// writes exactly the kernel's bytes; each bad input gives one line naming the
+// file and the reason, its exit status, and no output file; demo writes its
+// gallery.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mode_table.hpp"
+#include "png_fixtures.hpp"
+#include "png_image.hpp"
+#include "reference.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::Layout;
+using testing_support::PngFormat;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string slurp(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Runs a program (found on PATH) in `folder`, collecting its output.
+Outcome run_program(const std::vector<std::string> &args,
+                    const fs::path &folder) {
+  const fs::path out = folder / ".stdout", err = folder / ".stderr";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0) {
+      _exit(127);
+    }
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(o, 1);
+    dup2(e, 2);
+    std::vector<char *> argv;
+    for (const std::string &arg : args) {
+      argv.push_back(const_cast<char *>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : 128, slurp(out),
+                  slurp(err)};
+  fs::remove(out);
+  fs::remove(err);
+  return outcome;
+}
+
+Outcome run_tool(std::vector<std::string> args, const fs::path &folder) {
+  args.insert(args.begin(), BYTEBLEND_TOOL);
+  return run_program(args, folder);
+}
+
+// A fresh folder per test, removed afterwards.
+class ToolTest : public testing::Test {
+protected:
+  void SetUp() override {
+    std::string name =
+        (fs::temp_directory_path() / "byteblend-tool-XXXXXX").string();
+    ASSERT_NE(mkdtemp(name.data()), nullptr);
+    folder_ = name;
+  }
+  void TearDown() override {
+    for (const auto &entry : fs::recursive_directory_iterator(folder_)) {
+      if (entry.is_directory()) {
+        fs::permissions(entry.path(), fs::perms::owner_all,
+                        fs::perm_options::add);
+      }
+    }
+    fs::remove_all(folder_);
+  }
+  fs::path file(const std::string &name) const { return folder_ / name; }
+  void put(const std::string &name, const std::vector<std::uint8_t> &bytes) {
+    std::ofstream(file(name), std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+  // Files in the folder other than `inputs`: outputs and leftovers.
+  std::vector<std::string> extra_files(const std::vector<std::string> &inputs,
+                                       const fs::path &where) const {
+    std::vector<std::string> extra;
+    for (const auto &entry : fs::directory_iterator(where)) {
+      const std::string name = entry.path().filename().string();
+      if (std::find(inputs.begin(), inputs.end(), name) == inputs.end()) {
+        extra.push_back(name);
+      }
+    }
+    return extra;
+  }
+  fs::path folder_;
+};
+
+// What the tool must write: the kernel's formula on the visited bytes, the
+// bottom's bytes elsewhere, the bottom's alpha.
+std::vector<std::uint8_t>
+expected_rgb(const reference::Kernel &kernel,
+             const std::vector<std::uint8_t> &top,
+             const std::vector<std::uint8_t> &bottom) {
+  std::vector<std::uint8_t> result = bottom;
+  for (std::size_t i = static_cast<std::size_t>(kernel.start);
+       i < result.size(); i += static_cast<std::size_t>(kernel.stride)) {
+    result[i] = static_cast<std::uint8_t>(kernel.formula(top[i], bottom[i]));
+  }
+  return result;
+}
+
+struct Pairing {
+  PngFormat top, bottom;
+};
+
+TEST_F(ToolTest, EveryModeWritesTheKernelsBytes) {
+  const Pairing pairings[] = {
+      {{"RGB 8", Layout::rgb, 8}, {"RGB 8", Layout::rgb, 8}},
+      {{"RGB 16", Layout::rgb, 16}, {"RGBA 8", Layout::rgb_alpha, 8}},
+      {{"grey 4", Layout::grey, 4}, {"palette 8", Layout::palette, 8}},
+      {{"palette tRNS", Layout::palette, 4, true},
+       {"grey 16", Layout::grey, 16}},
+      {{"grey+alpha 16", Layout::grey_alpha, 16},
+       {"palette tRNS", Layout::palette, 8, true}},
+      {{"RGBA 16", Layout::rgb_alpha, 16},
+       {"RGBA 16 interlaced", Layout::rgb_alpha, 16, false, true}},
+  };
+  unsigned seed = 1;
+  for (const Pairing &pairing : pairings) {
+    const auto top = testing_support::make_png(pairing.top, 23, 11, ++seed);
+    const auto bottom =
+        testing_support::make_png(pairing.bottom, 23, 11, ++seed);
+    put("top.png", top.file);
+    put("bottom.png", bottom.file);
+    for (const auto &named : testing_support::kNamedModes) {
+      const std::string what = std::string(named.name) + " of " +
+                               pairing.top.name + " onto " +
+                               pairing.bottom.name;
+      const Outcome outcome = run_tool(
+          {std::string(named.name), "top.png", "bottom.png", "out.png"},
+          folder_);
+      ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
+      EXPECT_EQ(outcome.err, "") << what;
+      const auto written = byteblend::tool::read_png(file("out.png"));
+      EXPECT_EQ(written.width, 23u) << what;
+      EXPECT_EQ(written.height, 11u) << what;
+      EXPECT_EQ(written.rgb, expected_rgb(reference::kernel_named(named.kernel),
+                                          top.rgb, bottom.rgb))
+          << what;
+      EXPECT_EQ(written.alpha, bottom.alpha) << what;
+      EXPECT_EQ(extra_files({"top.png", "bottom.png", "out.png"}, folder_),
+                std::vector<std::string>{})
+          << what;
+    }
+  }
+}
+
+struct BadCase {
+  std::string what;
+  std::vector<std::string> args;
+  int status;
+  std::vector<std::string> message; // all in the one line on stderr
+};
+
+TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
+  const auto rgb = [](std::uint32_t w, std::uint32_t h, unsigned seed) {
+    return testing_support::make_png({"RGB", Layout::rgb, 8}, w, h, seed).file;
+  };
+  const auto good = rgb(13, 7, 1);
+  put("top.png", good);
+  put("bottom.png", rgb(13, 7, 2));
+  put("small.png", rgb(5, 3, 3));
+  put("text.png", {'G', 'I', 'F', '8', '9', 'a'});
+  put("empty.png", {});
+  put("cut.png", std::vector<std::uint8_t>(good.begin(), good.begin() + 60));
+  put("plain-file", {'x'});
+  fs::create_directory(file("folder.png"));
+  const std::vector<std::string> inputs = {
+      "top.png",   "bottom.png", "small.png",  "text.png",
+      "empty.png", "cut.png",    "plain-file", "folder.png"};
+
+  const BadCase cases[] = {
+      {"no arguments", {}, 2, {"no arguments", "--help"}},
+      {"too few", {"screen", "top.png", "out.png"}, 2, {"got 3 arguments"}},
+      {"too many",
+       {"screen", "top.png", "bottom.png", "out.png", "x"},
+       2,
+       {"got 5 arguments"}},
+      {"unknown option",
+       {"--frobnicate"},
+       2,
+       {"unknown option '--frobnicate'"}},
+      {"--list with arguments", {"--list", "x"}, 2, {"--list takes no"}},
+      {"unknown mode",
+       {"dissolve", "top.png", "bottom.png", "out.png"},
+       2,
+       {"unknown mode 'dissolve'",
+        "addition, subtraction, multiplication, screen, overlay, lighten, "
+        "darken, color-dodge, color-burn, opacity, red-channel, "
+        "green-channel, blue-channel"}},
+      {"missing top",
+       {"screen", "none.png", "bottom.png", "out.png"},
+       1,
+       {"none.png: cannot read: No such file or directory"}},
+      {"missing bottom",
+       {"screen", "top.png", "none.png", "out.png"},
+       1,
+       {"none.png: cannot read: No such file or directory"}},
+      {"folder as input",
+       {"screen", "folder.png", "bottom.png", "out.png"},
+       1,
+       {"folder.png: cannot read: Is a directory"}},
+      {"not a PNG",
+       {"screen", "top.png", "text.png", "out.png"},
+       1,
+       {"text.png: not a PNG file"}},
+      {"empty input",
+       {"screen", "empty.png", "bottom.png", "out.png"},
+       1,
+       {"empty.png: not a PNG file"}},
+      {"truncated input",
+       {"screen", "top.png", "cut.png", "out.png"},
+       1,
+       {"cut.png: truncated PNG file"}},
+      {"sizes differ",
+       {"screen", "top.png", "small.png", "out.png"},
+       1,
+       {"small.png: 5x3 pixels, but top.png has 13x7"}},
+      {"missing output folder",
+       {"screen", "top.png", "bottom.png", "none/out.png"},
+       1,
+       {"none/out.png: cannot write: folder none: No such file or "
+        "directory"}},
+      {"output folder is a file",
+       {"screen", "top.png", "bottom.png", "plain-file/out.png"},
+       1,
+       {"plain-file/out.png: cannot write: plain-file is not a folder"}},
+      {"output is a folder",
+       {"screen", "top.png", "bottom.png", "folder.png"},
+       1,
+       {"folder.png: cannot write: is a folder"}},
+      {"full device",
+       {"screen", "top.png", "bottom.png", "/dev/full"},
+       1,
+       {"/dev/full: cannot write: No space left on device"}},
+  };
+  for (const BadCase &c : cases) {
+    const Outcome outcome = run_tool(c.args, folder_);
+    EXPECT_EQ(outcome.status, c.status) << c.what << ": " << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("byteblend: ", 0), 0u) << c.what;
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1)
+        << c.what << ": " << outcome.err;
+    for (const std::string &part : c.message) {
+      EXPECT_NE(outcome.err.find(part), std::string::npos)
+          << c.what << ": " << outcome.err << "lacks: " << part;
+    }
+    EXPECT_EQ(outcome.out, "") << c.what;
+    EXPECT_EQ(extra_files(inputs, folder_), std::vector<std::string>{})
+        << c.what;
+    EXPECT_TRUE(fs::is_empty(file("folder.png"))) << c.what;
+  }
+}
+
+TEST_F(ToolTest, FailureLeavesAnExistingOutputAsItWas) {
+  put("top.png",
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 4, 4, 1).file);
+  put("small.png",
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 3, 4, 2).file);
+  put("out.png", {'o', 'l', 'd'});
+  EXPECT_EQ(
+      run_tool({"screen", "top.png", "small.png", "out.png"}, folder_).status,
+      1);
+  EXPECT_EQ(slurp(file("out.png")), "old");
+}
+
+TEST_F(ToolTest, FolderWithoutWritePermissionIsRefused) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "root may write into any folder; the read-only mount "
+                    "test covers this case";
+  }
+  put("top.png",
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 4, 4, 1).file);
+  fs::create_directory(file("locked"));
+  fs::permissions(file("locked"),
+                  fs::perms::owner_read | fs::perms::owner_exec);
+  const Outcome outcome =
+      run_tool({"screen", "top.png", "top.png", "locked/out.png"}, folder_);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("locked/out.png: cannot write in folder locked: "
+                             "Permission denied"),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_TRUE(fs::is_empty(file("locked")));
+}
+
+// A small tmpfs, mounted in a user namespace of its own (no privileges
+// needed where the kernel allows them): the tool runs in it and the folder's
+// contents are listed afterwards, from inside the namespace.
+Outcome in_private_mount(const std::string &options,
+                         const std::vector<std::string> &tool_args,
+                         const fs::path &folder) {
+  std::vector<std::string> args = {
+      "unshare",
+      "-rm",
+      "sh",
+      "-c",
+      "mount -t tmpfs -o " + options +
+          " none mnt || exit 99; \"$@\"; status=$?; ls -A mnt >&2; "
+          "exit $status",
+      "sh",
+      BYTEBLEND_TOOL};
+  args.insert(args.end(), tool_args.begin(), tool_args.end());
+  return run_program(args, folder);
+}
+
+TEST_F(ToolTest, FullDiskLeavesNoFile) {
+  // Noise does not compress: 64 KiB of it cannot fit in 16 KiB.
+  put("top.png",
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 128, 128, 1).file);
+  fs::create_directory(file("mnt"));
+  const Outcome outcome = in_private_mount(
+      "size=16k", {"addition", "top.png", "top.png", "mnt/out.png"}, folder_);
+  if (outcome.status == 99 || outcome.status == 127) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << outcome.err;
+  }
+  EXPECT_EQ(outcome.status, 1);
+  // The listing of mnt follows the error line, and must be empty.
+  EXPECT_EQ(outcome.err,
+            "byteblend: mnt/out.png: cannot write: No space left on device\n");
+}
+
+TEST_F(ToolTest, ReadOnlyFolderIsRefused) {
+  put("top.png",
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 4, 4, 1).file);
+  fs::create_directory(file("mnt"));
+  const Outcome outcome = in_private_mount(
+      "ro", {"addition", "top.png", "top.png", "mnt/out.png"}, folder_);
+  if (outcome.status == 99 || outcome.status == 127) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << outcome.err;
+  }
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "byteblend: mnt/out.png: cannot write in folder mnt: "
+                         "Read-only file system\n");
+}
+
+TEST_F(ToolTest, ListHelpAndVersion) {
+  const Outcome list = run_tool({"--list"}, folder_);
+  std::string names;
+  for (const auto &named : testing_support::kNamedModes) {
+    names += std::string(named.name) + "\n";
+  }
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, names);
+  const Outcome help = run_tool({"--help"}, folder_);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("byteblend MODE TOP.png BOTTOM.png OUT.png"),
+            std::string::npos);
+  const Outcome version = run_tool({"--version"}, folder_);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "byteblend " BYTEBLEND_VERSION "\n");
+}
+
+TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"demo"},
+        std::vector<std::string>{"demo", "new/gallery"}}) {
+    const fs::path gallery = args.size() == 2 ? file(args[1]) : file("demo");
+    const Outcome outcome = run_tool(args, folder_);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const std::string index =
+        fs::weakly_canonical(gallery / "index.html").string();
+    EXPECT_NE(outcome.out.find("file://" + index), std::string::npos)
+        << outcome.out;
+
+    const auto top = byteblend::tool::read_png(gallery / "top.png");
+    const auto bottom = byteblend::tool::read_png(gallery / "bottom.png");
+    EXPECT_EQ(top.width, bottom.width);
+    EXPECT_EQ(top.height, bottom.height);
+    EXPECT_NE(top.rgb, bottom.rgb);
+    const std::string page = slurp(gallery / "index.html");
+    EXPECT_NE(page.find("src=\"top.png\""), std::string::npos);
+    EXPECT_NE(page.find("src=\"bottom.png\""), std::string::npos);
+    std::size_t pngs = 2;
+    for (const auto &named : testing_support::kNamedModes) {
+      const std::string name(named.name);
+      const auto blended = byteblend::tool::read_png(gallery / (name + ".png"));
+      ++pngs;
+      EXPECT_EQ(blended.rgb, expected_rgb(reference::kernel_named(named.kernel),
+                                          top.rgb, bottom.rgb))
+          << name;
+      EXPECT_NE(page.find("src=\"" + name + ".png\""), std::string::npos)
+          << name;
+      EXPECT_NE(page.find("<b>" + name + "</b>"), std::string::npos) << name;
+    }
+    std::size_t files = 0;
+    for (const auto &entry : fs::directory_iterator(gallery)) {
+      files += entry.path().extension() == ".png";
+    }
+    EXPECT_EQ(files, pngs);
+    EXPECT_EQ(pngs, 15u);
+  }
+}
+
+} // namespace
