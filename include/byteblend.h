@@ -31,8 +31,8 @@ void AdditionBlend(int32_t length, const uint8_t *top, const uint8_t *bottom,
                    uint8_t *result);
 
 /* t - b, clamped to 0. */
-void SubtractionBlend(int32_t length, const uint8_t *top,
-                      const uint8_t *bottom, uint8_t *result);
+void SubtractionBlend(int32_t length, const uint8_t *top, const uint8_t *bottom,
+                      uint8_t *result);
 
 /* t * b / 255, rounded to the nearest integer. */
 void MultiplicationBlend(int32_t length, const uint8_t *top,
@@ -43,16 +43,16 @@ void ScreenBlend(int32_t length, const uint8_t *top, const uint8_t *bottom,
                  uint8_t *result);
 
 /* Packed RGB: 3 * t + b, clamped to 255, at indices 0, 3, 6, ... only. */
-void RedChannelBlend(int32_t length, const uint8_t *top,
-                     const uint8_t *bottom, uint8_t *result);
+void RedChannelBlend(int32_t length, const uint8_t *top, const uint8_t *bottom,
+                     uint8_t *result);
 
 /* Packed RGB: 3 * t + b, clamped to 255, at indices 1, 4, 7, ... only. */
 void GreenChannelBlend(int32_t length, const uint8_t *top,
                        const uint8_t *bottom, uint8_t *result);
 
 /* Packed RGB: 3 * t + b, clamped to 255, at indices 2, 5, 8, ... only. */
-void BlueChannelBlend(int32_t length, const uint8_t *top,
-                      const uint8_t *bottom, uint8_t *result);
+void BlueChannelBlend(int32_t length, const uint8_t *top, const uint8_t *bottom,
+                      uint8_t *result);
 
 /* Half-and-half mix: (t + b) / 2, rounded down. */
 void OpacityBlend(int32_t length, const uint8_t *top, const uint8_t *bottom,
@@ -72,8 +72,8 @@ void DarkenBlend(int32_t length, const uint8_t *top, const uint8_t *bottom,
 
 /* 255 * b / (255 - t) in single precision, rounded, clamped to 255;
  * 255 where t is 255. */
-void ColorDodgeBlend(int32_t length, const uint8_t *top,
-                     const uint8_t *bottom, uint8_t *result);
+void ColorDodgeBlend(int32_t length, const uint8_t *top, const uint8_t *bottom,
+                     uint8_t *result);
 
 /* 255 - 255 * (255 - b) / t in single precision, rounded, clamped to 0;
  * 0 where t is 0. */
