@@ -45,7 +45,7 @@ class ExactArray {
 public:
   ExactArray(std::size_t offset, std::size_t size)
       : allocation_(static_cast<std::uint8_t *>(std::malloc(offset + size))),
-        offset_(offset), size_(size) {
+        offset_(offset) {
     if (allocation_ == nullptr) {
       std::abort();
     }
@@ -58,12 +58,10 @@ public:
     std::free(allocation_);
   }
   std::uint8_t *data() { return allocation_ + offset_; }
-  std::size_t size() const { return size_; }
 
 private:
   std::uint8_t *allocation_;
   std::size_t offset_;
-  std::size_t size_;
 };
 
 // How many bytes the arrays need: one past the last visited index.

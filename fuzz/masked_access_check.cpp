@@ -31,6 +31,8 @@ int main(int argc, char **argv) {
   auto *from = static_cast<std::uint8_t *>(std::malloc(kSize));
   auto *to = static_cast<std::uint8_t *>(std::malloc(kSize));
   if (from == nullptr || to == nullptr) {
+    std::free(from);
+    std::free(to);
     return 2;
   }
   for (int i = 0; i < kSize; ++i) {

@@ -76,9 +76,11 @@ struct Job {
 // Every route, each on arrays of its own, with the threads taking the routes
 // in turn so that different kernels and instruction sets overlap.
 TEST(ConcurrencyTest, EveryRouteAtOnceOnSeparateArrays) {
+  const std::vector<Route> routes = routes_here();
   std::vector<Job> jobs;
+  jobs.reserve(routes.size());
   unsigned seed = 1;
-  for (const Route &route : routes_here()) {
+  for (const Route &route : routes) {
     jobs.push_back({route, random_bytes(kLength + 1, seed),
                     random_bytes(kLength + 1, seed + 1),
                     std::vector<std::uint8_t>(kLength + 1, kUntouched)});
@@ -88,6 +90,7 @@ TEST(ConcurrencyTest, EveryRouteAtOnceOnSeparateArrays) {
 
   std::barrier start(kThreads);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&jobs, &start, t] {
       start.arrive_and_wait();
@@ -125,6 +128,7 @@ TEST(ConcurrencyTest, ManyReadersOfTheSameInputs) {
 
   std::barrier start(kThreads);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
@@ -173,6 +177,7 @@ TEST(ConcurrencyTest, ThreeChannelsOfOneArrayFromThreeThreads) {
     std::vector<std::uint8_t> result(kLength + 1, kUntouched);
     std::barrier start(3);
     std::vector<std::thread> threads;
+    threads.reserve(channels.size());
     for (const Route &route : channels) {
       threads.emplace_back([&, route] {
         start.arrive_and_wait();
