@@ -1,10 +1,14 @@
-// Differential fuzzing of every build of every kernel against the reference
-// route. The input chooses the kernel, the instruction set (among those this
-// CPU runs), the length (zero and negative included), how far each array's
-// start is from its allocation's start, and whether result is one of the
-// inputs. Each array is allocated exactly as large as the visited indices
-// need, and the bytes in front of it are poisoned, so AddressSanitizer stops
-// at the first byte read or written outside the caller's arrays.
+// Differential fuzzing of every build of every kernel, and of the exported
+// names, against the reference route. The input chooses the kernel, the
+// route (a build that this CPU runs, or the exported name), the length (zero
+// and negative included), how far each array's start is from its allocation's
+// start, and whether result is one of the inputs. Each array is allocated
+// exactly as large as the visited indices need, and the bytes in front of it
+// are poisoned, so AddressSanitizer stops at the first byte read or written
+// outside the caller's arrays.
+//
+// The routes are the builds of the kernel that this CPU runs, then the
+// exported name, which the loader bound to one of them.
 //
 // The AVX-512 routes load and store tails with byte masks
 // (_mm512_maskz_loadu_epi8, _mm512_mask_storeu_epi8). clang lowers these to
@@ -20,8 +24,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
+#include "byteblend.h"
 #include "implementations.hpp"
 #include "reference.hpp"
 
@@ -84,6 +90,21 @@ void fill(std::uint8_t *array, std::size_t size, const std::uint8_t *bytes,
   }
 }
 
+struct Route {
+  std::string_view via;
+  byteblend::KernelFunction *function;
+};
+
+byteblend::KernelFunction *exported(std::string_view name) {
+#define BYTEBLEND_BY_NAME(kernel)                                              \
+  if (name == #kernel) {                                                       \
+    return kernel;                                                             \
+  }
+  BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_BY_NAME)
+#undef BYTEBLEND_BY_NAME
+  std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
@@ -94,18 +115,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   const reference::Kernel &kernel =
       reference::kKernels[data[0] % reference::kKernels.size()];
 
-  std::vector<const byteblend::Implementation *> routes;
+  std::vector<Route> routes;
   for (const byteblend::Implementation &implementation :
        byteblend::implementations()) {
     if (implementation.kernel == kernel.name &&
         byteblend::cpu_supports(implementation.target)) {
-      routes.push_back(&implementation);
+      routes.push_back({byteblend::target_name(implementation.target),
+                        implementation.function});
     }
   }
-  if (routes.empty()) {
-    std::abort(); // the scalar and SSE2 builds run everywhere
-  }
-  const byteblend::Implementation &route = *routes[data[1] % routes.size()];
+  routes.push_back({"exported", exported(kernel.name)});
+  const Route &route = routes[data[1] % routes.size()];
 
   std::int16_t raw_length = 0;
   std::memcpy(&raw_length, data + 2, sizeof raw_length);
@@ -159,14 +179,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
 
   for (std::size_t i = 0; i < visited; ++i) {
     if (result_pointer[i] != expected[i]) {
-      std::fprintf(
-          stderr,
-          "%.*s via %.*s, length %d: index %zu holds %d, "
-          "expected %d\n",
-          static_cast<int>(kernel.name.size()), kernel.name.data(),
-          static_cast<int>(byteblend::target_name(route.target).size()),
-          byteblend::target_name(route.target).data(), length, i,
-          result_pointer[i], expected[i]);
+      std::fprintf(stderr,
+                   "%.*s via %.*s, length %d: index %zu holds %d, "
+                   "expected %d\n",
+                   static_cast<int>(kernel.name.size()), kernel.name.data(),
+                   static_cast<int>(route.via.size()), route.via.data(), length,
+                   i, result_pointer[i], expected[i]);
       __builtin_trap();
     }
   }
