@@ -20,8 +20,13 @@ BYTEBLEND_EXPORT int32_t Maximum(int32_t a, int32_t b) {
   return byteblend::portable::maximum(a, b);
 }
 
+// The resolvers have C linkage, so that the ifunc attribute names them
+// unmangled with either compiler (clang mangles a static function even in an
+// extern "C" block, and warns that it is unused), and hidden visibility, so
+// that the shared object still exports only the fifteen names.
 #define BYTEBLEND_RESOLVE(name)                                                \
-  static byteblend::KernelFunction *resolve_##name() {                         \
+  __attribute__((visibility("hidden")))                                        \
+  byteblend::KernelFunction *resolve_##name() {                                \
     switch (byteblend::best_target()) {                                        \
     case byteblend::Target::avx512:                                            \
       return byteblend::avx512::name;                                          \

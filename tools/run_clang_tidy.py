@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""clang-tidy on every C++ entry of the given compilation databases, each
+with its own flags (the kernels' source is compiled once per instruction set
+and is checked once per set). Two jobs at a time; fails on any warning."""
+import concurrent.futures
+import json
+import os
+import shlex
+import subprocess
+import sys
+
+TIDY = os.environ.get("CLANG_TIDY", "clang-tidy-14")
+# g++-only options that clang does not know.
+DROP = {"-fno-fast-math"}
+
+
+def command_for(entry):
+    arguments = entry.get("arguments") or shlex.split(entry["command"])
+    flags = []
+    skip = False
+    for argument in arguments[1:]:
+        if skip:
+            skip = False
+            continue
+        if argument in ("-o", "-c", "-MF", "-MT", "-MQ"):
+            skip = argument != "-c"
+            continue
+        if argument == entry["file"] or argument in DROP:
+            continue
+        flags.append(argument)
+    return [TIDY, "--quiet", entry["file"], "--"] + flags
+
+
+def main():
+    entries = []
+    for database in sys.argv[1:]:
+        with open(database) as handle:
+            entries += [e for e in json.load(handle)
+                        if e["file"].endswith(".cpp")]
+    failed = 0
+
+    def run(entry):
+        done = subprocess.run(command_for(entry), cwd=entry["directory"],
+                              capture_output=True, text=True)
+        return entry, done
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        for entry, done in pool.map(run, entries):
+            output = "\n".join(line for line in
+                               (done.stdout + done.stderr).splitlines()
+                               if "warnings generated" not in line)
+            if done.returncode != 0 or "warning:" in output:
+                failed += 1
+                print(output)
+    print(f"clang-tidy: {len(entries)} translation units, {failed} with findings")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
