@@ -5,6 +5,7 @@
 #define BYTEBLEND_TESTS_PNG_FIXTURES_HPP
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ struct PngFormat {
   bool transparency = false; // a tRNS chunk
   bool interlaced = false;
 };
+
+// How GoogleTest prints a format: by its name (printed byte by byte, the
+// struct's padding would be read uninitialised).
+inline void PrintTo(const PngFormat &format, std::ostream *out) {
+  *out << format.name;
+}
 
 struct Fixture {
   std::vector<std::uint8_t> file;

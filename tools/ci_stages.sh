@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The checking stages that .ci/run runs after the plain tests, each timed:
-#   asan       the test suite (but the large tests) under ASan + UBSan
+#   asan       the test suite (but the large and packaging tests) under ASan + UBSan
 #   tsan       the concurrency test under ThreadSanitizer
 #   fuzz       the libFuzzer targets, each for a bounded time, from the
 #              committed seeds; any finding fails
-#   valgrind   the test suite (but the large tests) under memcheck
+#   valgrind   the test suite (but the large and packaging tests) under memcheck
 #   clang-tidy .clang-tidy over every translation unit built
 #   cppcheck   src/, include/, cli/ (where present) and fuzz/
 #   format     clang-format --dry-run -Werror over every tracked source
