@@ -27,7 +27,9 @@ void hsv(double hue, double saturation, double value, std::uint8_t *rgb) {
   const double p = value * (1.0 - saturation);
   const double q = value * (1.0 - saturation * f);
   const double t = value * (1.0 - saturation * (1.0 - f));
-  double r = value, g = t, b = p;
+  double r = value;
+  double g = t;
+  double b = p;
   switch (sector) {
   case 1:
     r = q, g = value, b = p;
@@ -88,7 +90,7 @@ std::string figure(std::string_view file, std::string_view title,
                    std::string_view note) {
   std::string html = "<figure><img src=\"";
   html += file;
-  html += "\" width=\"256\" height=\"256\" alt=\"";
+  html += R"(" width="256" height="256" alt=")";
   html += title;
   html += "\"><figcaption><b>";
   html += title;
@@ -111,13 +113,21 @@ void write_into(const std::filesystem::path &folder, std::string_view name,
 } // namespace
 
 Image demo_top(std::uint32_t width, std::uint32_t height) {
-  Image image{width, height, std::vector<std::uint8_t>(3 * width * height), {}};
-  const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0;
+  Image image{width,
+              height,
+              std::vector<std::uint8_t>(std::size_t{3} * width * height),
+              {}};
+  const double cx = (width - 1) / 2.0;
+  const double cy = (height - 1) / 2.0;
   const double radius = 0.45 * std::min(width, height);
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
+      // cppcheck takes this pointer into image.rgb for a second
+      // initialisation of it (a false positive).
+      // cppcheck-suppress redundantInitialization
       std::uint8_t *pixel = &image.rgb[3 * (std::size_t{y} * width + x)];
-      const double dx = x - cx, dy = y - cy;
+      const double dx = x - cx;
+      const double dy = y - cy;
       const double distance = std::hypot(dx, dy) / radius;
       if (distance <= 1.0) {
         hsv(std::atan2(dy, dx) / (2 * std::numbers::pi), distance, 1.0, pixel);
@@ -131,11 +141,18 @@ Image demo_top(std::uint32_t width, std::uint32_t height) {
 }
 
 Image demo_bottom(std::uint32_t width, std::uint32_t height) {
-  Image image{width, height, std::vector<std::uint8_t>(3 * width * height), {}};
+  Image image{width,
+              height,
+              std::vector<std::uint8_t>(std::size_t{3} * width * height),
+              {}};
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
+      // cppcheck takes this pointer into image.rgb for a second
+      // initialisation of it (a false positive).
+      // cppcheck-suppress redundantInitialization
       std::uint8_t *pixel = &image.rgb[3 * (std::size_t{y} * width + x)];
-      const double u = x / (width - 1.0), v = y / (height - 1.0);
+      const double u = x / (width - 1.0);
+      const double v = y / (height - 1.0);
       const bool dark = ((x / 32) + (y / 32)) % 2 == 1;
       const double shade = dark ? 0.35 : 1.0;
       pixel[0] = byte(shade * u);
@@ -182,7 +199,7 @@ std::filesystem::path write_demo(const std::filesystem::path &folder) {
   }
   html += "</main>\n</body>\n</html>\n";
 
-  const std::filesystem::path index = folder / "index.html";
+  std::filesystem::path index = folder / "index.html";
   try {
     write_file(index,
                std::span(reinterpret_cast<const std::uint8_t *>(html.data()),

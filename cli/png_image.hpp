@@ -24,7 +24,7 @@ struct Image {
   std::vector<std::uint8_t> alpha; // width * height, or empty: no alpha
 };
 
-inline constexpr std::uint32_t kMaxSide = 1u << 20;
+inline constexpr std::uint32_t kMaxSide = 1U << 20;
 inline constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 30;
 
 // Decodes a whole PNG file held in memory. Throws std::runtime_error whose
