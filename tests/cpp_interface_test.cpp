@@ -61,7 +61,7 @@ TEST(ModeNames, AnythingElseIsNoMode) {
 // their marker.
 TEST(Blend, EachModeComputesItsOwnFormula) {
   constexpr std::uint8_t kMarker = 0xA5;
-  std::vector<std::uint8_t> top(3 * 65536);
+  std::vector<std::uint8_t> top(std::size_t{3} * 65536);
   std::vector<std::uint8_t> bottom(top.size());
   for (std::size_t i = 0; i < top.size(); ++i) {
     top[i] = static_cast<std::uint8_t>(i / 3 >> 8);
@@ -93,7 +93,8 @@ TEST(Blend, SizesThatDifferThrowNamingThem) {
   };
   for (const Case c : {Case{4, 5, 5}, Case{5, 4, 5}, Case{5, 5, 4},
                        Case{0, 1, 0}, Case{7, 0, 7}}) {
-    const std::vector<std::uint8_t> top(c.top), bottom(c.bottom);
+    const std::vector<std::uint8_t> top(c.top);
+    const std::vector<std::uint8_t> bottom(c.bottom);
     std::vector<std::uint8_t> result(c.result, 0x11);
     try {
       byteblend::blend(Mode::addition, top, bottom, result);

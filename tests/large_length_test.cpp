@@ -54,7 +54,7 @@ public:
       munmap(mapping_, size_);
     }
   }
-  std::uint8_t *data() const { return data_; }
+  [[nodiscard]] std::uint8_t *data() const { return data_; }
 
 private:
   std::uint8_t *mapping_ = nullptr;

@@ -49,9 +49,9 @@ public:
   static std::size_t size() {
     return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   }
-  std::uint8_t *begin() const { return mapping_ + size(); }
-  std::uint8_t *end() const { return begin() + size(); }
-  std::uint8_t *inaccessible() const { return mapping_; }
+  [[nodiscard]] std::uint8_t *begin() const { return mapping_ + size(); }
+  [[nodiscard]] std::uint8_t *end() const { return begin() + size(); }
+  [[nodiscard]] std::uint8_t *inaccessible() const { return mapping_; }
 
 private:
   std::uint8_t *mapping_ = nullptr;

@@ -17,8 +17,8 @@ void append(png_structp png, png_bytep data, std::size_t count) {
   auto *out = static_cast<std::vector<std::uint8_t> *>(png_get_io_ptr(png));
   out->insert(out->end(), data, data + count);
 }
-void no_flush(png_structp) {}
-[[noreturn]] void fail(png_structp, png_const_charp message) {
+void no_flush(png_structp /*png*/) {}
+[[noreturn]] void fail(png_structp /*png*/, png_const_charp message) {
   // A fixture that libpng refuses is a broken test; stop loudly.
   std::fprintf(stderr, "png fixture: %s\n", message);
   std::abort();
@@ -61,7 +61,7 @@ std::uint8_t to_8_bits(std::uint32_t sample, int depth) {
   if (depth == 16) {
     return static_cast<std::uint8_t>((sample + 128) / 257);
   }
-  return static_cast<std::uint8_t>(sample * 255 / ((1u << depth) - 1));
+  return static_cast<std::uint8_t>(sample * 255 / ((1U << depth) - 1));
 }
 
 } // namespace
@@ -97,7 +97,7 @@ Fixture make_png(const PngFormat &format, std::uint32_t width,
   std::mt19937 engine(seed);
   const int n = channels(format.layout);
   std::uniform_int_distribution<std::uint32_t> sample(0,
-                                                      (1u << format.depth) - 1);
+                                                      (1U << format.depth) - 1);
   std::uniform_int_distribution<int> byte(0, 255);
 
   std::vector<png_color> palette;
@@ -132,7 +132,8 @@ Fixture make_png(const PngFormat &format, std::uint32_t width,
     key.green = static_cast<png_uint_16>(samples[1]);
     key.blue = static_cast<png_uint_16>(samples[2]);
     for (std::size_t p = 0; p < samples.size() / 3; p += 5) {
-      std::copy_n(samples.begin(), 3, samples.begin() + 3 * p);
+      std::copy_n(samples.begin(), 3,
+                  samples.begin() + static_cast<std::ptrdiff_t>(3 * p));
     }
   }
   if (format.transparency && format.layout == Layout::grey) {

@@ -23,7 +23,7 @@ class DecodeTest : public testing::TestWithParam<PngFormat> {};
 TEST_P(DecodeTest, ReadsAsEightBitRgbWithAlphaWhereThereIsAny) {
   // Odd sizes, so that low-depth rows end mid-byte and interlace passes are
   // uneven.
-  for (const auto &[width, height] : {std::pair{13u, 7u}, std::pair{1u, 1u}}) {
+  for (const auto &[width, height] : {std::pair{13U, 7U}, std::pair{1U, 1U}}) {
     const auto fixture =
         testing_support::make_png(GetParam(), width, height, width + 17);
     const Image image = decode_png(fixture.file);
@@ -87,7 +87,7 @@ TEST(DecodeBadData, IsRefusedWithItsReason) {
       {"zero width", testing_support::with_claimed_size(good, 0, 16),
        "invalid PNG file"},
       {"wider than the limit",
-       testing_support::with_claimed_size(good, (1u << 20) + 1, 1),
+       testing_support::with_claimed_size(good, (1U << 20) + 1, 1),
        "invalid PNG file"},
       {"more pixels than the limit",
        testing_support::with_claimed_size(good, 40000, 40000),
@@ -103,7 +103,7 @@ TEST(DecodeBadData, IsRefusedWithItsReason) {
       decode_png(c.file);
       ADD_FAILURE() << c.what << ": accepted";
     } catch (const std::runtime_error &error) {
-      EXPECT_EQ(std::string(error.what()).rfind(c.reason, 0), 0u)
+      EXPECT_EQ(std::string(error.what()).rfind(c.reason, 0), 0U)
           << c.what << ": " << error.what();
     }
   }
@@ -123,7 +123,8 @@ TEST(Encode, ReadsBackAsWritten) {
 }
 
 TEST(Encode, RefusesBuffersThatDoNotMatchTheSize) {
-  const std::vector<std::uint8_t> six(6 * 3), alpha5(5);
+  const std::vector<std::uint8_t> six(std::size_t{6} * 3);
+  const std::vector<std::uint8_t> alpha5(5);
   for (const Image &image : {Image{2, 3, std::vector<std::uint8_t>(17), {}},
                              Image{2, 3, six, alpha5}, Image{0, 3, {}, {}}}) {
     EXPECT_THROW(encode_png(image), std::invalid_argument)

@@ -43,7 +43,8 @@ std::string slurp(const fs::path &path) {
 // Runs a program (found on PATH) in `folder`, collecting its output.
 Outcome run_program(const std::vector<std::string> &args,
                     const fs::path &folder) {
-  const fs::path out = folder / ".stdout", err = folder / ".stderr";
+  const fs::path out = folder / ".stdout";
+  const fs::path err = folder / ".stderr";
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(folder.c_str()) != 0) {
@@ -54,6 +55,7 @@ Outcome run_program(const std::vector<std::string> &args,
     dup2(o, 1);
     dup2(e, 2);
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string &arg : args) {
       argv.push_back(const_cast<char *>(arg.c_str()));
     }
@@ -93,15 +95,17 @@ protected:
     }
     fs::remove_all(folder_);
   }
-  fs::path file(const std::string &name) const { return folder_ / name; }
+  [[nodiscard]] fs::path file(const std::string &name) const {
+    return folder_ / name;
+  }
   void put(const std::string &name, const std::vector<std::uint8_t> &bytes) {
     std::ofstream(file(name), std::ios::binary)
         .write(reinterpret_cast<const char *>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
   }
   // Files in the folder other than `inputs`: outputs and leftovers.
-  std::vector<std::string> extra_files(const std::vector<std::string> &inputs,
-                                       const fs::path &where) const {
+  [[nodiscard]] static std::vector<std::string>
+  extra_files(const std::vector<std::string> &inputs, const fs::path &where) {
     std::vector<std::string> extra;
     for (const auto &entry : fs::directory_iterator(where)) {
       const std::string name = entry.path().filename().string();
@@ -161,8 +165,8 @@ TEST_F(ToolTest, EveryModeWritesTheKernelsBytes) {
       ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
       EXPECT_EQ(outcome.err, "") << what;
       const auto written = byteblend::tool::read_png(file("out.png"));
-      EXPECT_EQ(written.width, 23u) << what;
-      EXPECT_EQ(written.height, 11u) << what;
+      EXPECT_EQ(written.width, 23U) << what;
+      EXPECT_EQ(written.height, 11U) << what;
       EXPECT_EQ(written.rgb, expected_rgb(reference::kernel_named(named.kernel),
                                           top.rgb, bottom.rgb))
           << what;
@@ -266,7 +270,7 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
   for (const BadCase &c : cases) {
     const Outcome outcome = run_tool(c.args, folder_);
     EXPECT_EQ(outcome.status, c.status) << c.what << ": " << outcome.err;
-    EXPECT_EQ(outcome.err.rfind("byteblend: ", 0), 0u) << c.what;
+    EXPECT_EQ(outcome.err.rfind("byteblend: ", 0), 0U) << c.what;
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1)
         << c.what << ": " << outcome.err;
     for (const std::string &part : c.message) {
@@ -413,10 +417,10 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     }
     std::size_t files = 0;
     for (const auto &entry : fs::directory_iterator(gallery)) {
-      files += entry.path().extension() == ".png";
+      files += entry.path().extension() == ".png" ? 1 : 0;
     }
     EXPECT_EQ(files, pngs);
-    EXPECT_EQ(pngs, 15u);
+    EXPECT_EQ(pngs, 15U);
   }
 }
 
