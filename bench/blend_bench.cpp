@@ -33,7 +33,7 @@ using Buffer = std::unique_ptr<std::uint8_t[], FreeDeleter>;
 
 // Three arrays of random bytes, 64-byte aligned, shared by every benchmark
 // of a size so that all of them see the same data.
-struct Arrays {
+struct BenchArrays {
   Buffer top, bottom, result;
 };
 
@@ -46,17 +46,17 @@ Buffer random_buffer(std::size_t size, std::uint32_t seed) {
   return buffer;
 }
 
-Arrays &arrays_of(std::int32_t size) {
-  static std::vector<std::pair<std::int32_t, Arrays>> cache;
+BenchArrays &arrays_of(std::int32_t size) {
+  static std::vector<std::pair<std::int32_t, BenchArrays>> cache;
   for (auto &[cached_size, arrays] : cache) {
     if (cached_size == size) {
       return arrays;
     }
   }
   const auto bytes = static_cast<std::size_t>(size);
-  cache.emplace_back(size,
-                     Arrays{random_buffer(bytes, 1), random_buffer(bytes, 2),
-                            random_buffer(bytes, 3)});
+  cache.emplace_back(size, BenchArrays{random_buffer(bytes, 1),
+                                       random_buffer(bytes, 2),
+                                       random_buffer(bytes, 3)});
   return cache.back().second;
 }
 
@@ -120,7 +120,9 @@ byteblend::KernelFunction *widest_stream_or() {
 
 void run_kernel(benchmark::State &state, byteblend::KernelFunction *kernel) {
   const auto length = static_cast<std::int32_t>(state.range(0));
-  Arrays &arrays = arrays_of(length);
+  BenchArrays &arrays = arrays_of(length);
+  // The benchmark loop idiom: its variable is never meant to be read.
+  // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
   for (auto _ : state) {
     kernel(length, arrays.top.get(), arrays.bottom.get(), arrays.result.get());
     benchmark::DoNotOptimize(arrays.result.get());
@@ -145,7 +147,7 @@ void register_opencv(const std::string &name, Operation operation) {
   auto *benchmark = benchmark::RegisterBenchmark(
       name.c_str(), [operation](benchmark::State &state) {
         const auto length = static_cast<int>(state.range(0));
-        Arrays &arrays = arrays_of(length);
+        BenchArrays &arrays = arrays_of(length);
         const cv::Mat top(1, length, CV_8UC1, arrays.top.get());
         const cv::Mat bottom(1, length, CV_8UC1, arrays.bottom.get());
         cv::Mat result(1, length, CV_8UC1, arrays.result.get());
