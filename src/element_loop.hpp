@@ -29,36 +29,47 @@ blend_range_one_by_one(std::ptrdiff_t begin, std::ptrdiff_t end,
   }
 }
 
+// The formula on the whole vector at `at`.
+template <class L, class Formula>
+typename L::Bytes blend_vector(std::ptrdiff_t at, const std::uint8_t *top,
+                               const std::uint8_t *bottom) {
+  return Formula::template apply<L>(L::load(top + at), L::load(bottom + at));
+}
+
+// The formula on the given lanes of the vector at `at`; no other lane is
+// read or written.
+template <class L, class Formula>
+void blend_lanes(std::ptrdiff_t at, typename L::Mask lanes,
+                 const std::uint8_t *top, const std::uint8_t *bottom,
+                 std::uint8_t *result) {
+  L::store(result + at,
+           Formula::template apply<L>(L::load(top + at, lanes),
+                                      L::load(bottom + at, lanes)),
+           lanes);
+}
+
 template <class L, class Formula>
 void blend_every_byte(std::int32_t length, const std::uint8_t *top,
                       const std::uint8_t *bottom, std::uint8_t *result) {
   const std::ptrdiff_t end = length;
   std::ptrdiff_t i = 0;
-  // Two vectors a step: the loads of the second overlap the arithmetic of
-  // the first, and the loop costs half as much. Both are loaded before
-  // either is stored, as `result` may be `top` or `bottom` itself.
+  // Two vectors a step, both loaded before either is stored: the compiler
+  // may not move a load above a store to `result`, which might alias it, so
+  // this is what lets the second vector's loads overlap the first's work.
   for (; i + 2 * L::kCount <= end; i += 2 * L::kCount) {
-    const std::ptrdiff_t j = i + L::kCount;
-    const auto first =
-        Formula::template apply<L>(L::load(top + i), L::load(bottom + i));
-    const auto second =
-        Formula::template apply<L>(L::load(top + j), L::load(bottom + j));
+    const auto first = blend_vector<L, Formula>(i, top, bottom);
+    const auto second = blend_vector<L, Formula>(i + L::kCount, top, bottom);
     L::store(result + i, first);
-    L::store(result + j, second);
+    L::store(result + i + L::kCount, second);
   }
   for (; i + L::kCount <= end; i += L::kCount) {
-    L::store(result + i,
-             Formula::template apply<L>(L::load(top + i), L::load(bottom + i)));
+    L::store(result + i, blend_vector<L, Formula>(i, top, bottom));
   }
   if (i >= end) {
     return;
   }
   if constexpr (L::kMaskedMemory) {
-    const auto lanes = L::first_lanes(end - i);
-    L::store(result + i,
-             Formula::template apply<L>(L::load(top + i, lanes),
-                                        L::load(bottom + i, lanes)),
-             lanes);
+    blend_lanes<L, Formula>(i, L::first_lanes(end - i), top, bottom, result);
   } else {
     blend_range_one_by_one<Formula>(i, end, 1, top, bottom, result);
   }
@@ -84,19 +95,13 @@ void blend_one_channel(std::int32_t length, const std::uint8_t *top,
     std::ptrdiff_t i = 0;
     for (; i + kGroup <= end; i += kGroup) {
       for (std::ptrdiff_t k = 0; k < kChannelStride; ++k) {
-        const std::ptrdiff_t at = i + k * L::kCount;
-        L::store(result + at,
-                 Formula::template apply<L>(L::load(top + at, masks[k]),
-                                            L::load(bottom + at, masks[k])),
-                 masks[k]);
+        blend_lanes<L, Formula>(i + k * L::kCount, masks[k], top, bottom,
+                                result);
       }
     }
     for (std::ptrdiff_t k = 0; i < end; i += L::kCount, ++k) {
-      const auto lanes = masks[k] & L::first_lanes(end - i);
-      L::store(result + i,
-               Formula::template apply<L>(L::load(top + i, lanes),
-                                          L::load(bottom + i, lanes)),
-               lanes);
+      blend_lanes<L, Formula>(i, masks[k] & L::first_lanes(end - i), top,
+                              bottom, result);
     }
   } else {
     // One past the last visited index: nothing at or beyond it is touched.
@@ -107,8 +112,7 @@ void blend_one_channel(std::int32_t length, const std::uint8_t *top,
     if constexpr (L::kCount > 1) {
       for (; i + L::kCount <= last + 1; i += L::kCount) {
         alignas(64) std::uint8_t blended[L::kCount];
-        L::store(blended, Formula::template apply<L>(L::load(top + i),
-                                                     L::load(bottom + i)));
+        L::store(blended, blend_vector<L, Formula>(i, top, bottom));
         for (; first < i + L::kCount; first += kChannelStride) {
           result[first] = blended[first - i];
         }
