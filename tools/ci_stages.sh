@@ -69,6 +69,13 @@ run_fuzzer() {
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   if ((status != 0)) || compgen -G "$artifacts/*" >/dev/null; then
     tail -n 60 "$log"
+    local artifact
+    for artifact in "$artifacts"/*; do
+      [[ -f $artifact ]] || continue
+      echo "$name: input $(basename "$artifact"), $(stat -c %s "$artifact") bytes, base64:"
+      head -c 8192 "$artifact" | base64 -w 0
+      echo
+    done
     echo "$name: FINDING after ${runs:-?} executions; see $artifacts"
     return 1
   fi
@@ -134,21 +141,30 @@ main() {
   local stages=("$@")
   ((${#stages[@]})) || stages=(asan tsan fuzz valgrind clang-tidy cppcheck format)
   ensure_tools
-  local summary=() failed=0
+  local summary=() failed=()
   for stage in "${stages[@]}"; do
     echo "== stage $stage"
     local start=$SECONDS
-    if "stage_${stage//-/_}"; then
+    local log=build/ci-logs/$stage.log
+    mkdir -p build/ci-logs
+    "stage_${stage//-/_}" 2>&1 | tee "$log"
+    if ((PIPESTATUS[0] == 0)); then
       summary+=("$(printf '%-10s passed in %4d s' "$stage" $((SECONDS - start)))")
     else
       summary+=("$(printf '%-10s FAILED in %4d s' "$stage" $((SECONDS - start)))")
-      failed=1
+      failed+=("$stage")
     fi
     echo "== ${summary[-1]}"
   done
+  # A failed stage's last lines again, so that they are at the end of the
+  # output with the summary.
+  for stage in "${failed[@]}"; do
+    echo "== last lines of $stage (build/ci-logs/$stage.log)"
+    tail -n 40 "build/ci-logs/$stage.log"
+  done
   echo "== summary"
   printf '  %s\n' "${summary[@]}"
-  return "$failed"
+  ((${#failed[@]} == 0))
 }
 
 main "$@"
