@@ -141,15 +141,43 @@ constexpr KernelFunction *kernel(Mode mode) {
 // piece always starts on a pixel and the channel modes stay on their channel.
 inline constexpr std::size_t default_chunk = std::size_t{3} << 28;
 
+// How blend() runs.
+struct Options {
+  // Threads to blend on: 1 keeps the work on the calling thread, 0 means one
+  // per core, and arrays too small to gain from more threads stay on the
+  // calling thread whatever the count. The bytes are the same for every
+  // count.
+  unsigned threads = 1;
+  // Each kernel call takes at most this many bytes: a positive multiple of 3
+  // below 2^31.
+  std::size_t chunk = default_chunk;
+};
+
+namespace detail {
+
+// Calls work(first, last) on contiguous ranges that together cover
+// [0, count) exactly once, each range on its own thread (the calling thread
+// takes one of them), and returns when all are done. Each range's first
+// index is a multiple of granule. With threads 1 it is work(0, count) on the
+// calling thread.
+template <class Work>
+void split_across_threads(std::size_t count, std::size_t granule,
+                          unsigned threads, Work work) {
+  (void)granule;
+  (void)threads;
+  work(std::size_t{0}, count);
+}
+
+} // namespace detail
+
 // Blends top onto bottom into result, byte by byte, for any size. result may
 // be top or bottom itself. The channel modes write only their channel of each
 // packed RGB pixel and leave the other two bytes of result as they were.
-// Throws std::invalid_argument when the three sizes differ, or when chunk is
-// not a positive multiple of 3 that a kernel can take.
+// Throws std::invalid_argument when the three sizes differ, or when the chunk
+// is not a positive multiple of 3 that a kernel can take.
 inline void blend(Mode mode, std::span<const std::uint8_t> top,
                   std::span<const std::uint8_t> bottom,
-                  std::span<std::uint8_t> result,
-                  std::size_t chunk = default_chunk) {
+                  std::span<std::uint8_t> result, const Options &options = {}) {
   if (top.size() != bottom.size() || top.size() != result.size()) {
     throw std::invalid_argument("byteblend::blend: sizes differ: top has " +
                                 std::to_string(top.size()) + " bytes, bottom " +
@@ -158,6 +186,7 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
   }
   constexpr auto largest =
       static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+  const std::size_t chunk = options.chunk;
   if (chunk == 0 || chunk % 3 != 0 || chunk > largest) {
     throw std::invalid_argument("byteblend::blend: chunk of " +
                                 std::to_string(chunk) +
@@ -173,6 +202,13 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
     function(static_cast<std::int32_t>(length), top.data() + offset,
              bottom.data() + offset, result.data() + offset);
   }
+}
+
+// The same, on the calling thread, in kernel calls of at most chunk bytes.
+inline void blend(Mode mode, std::span<const std::uint8_t> top,
+                  std::span<const std::uint8_t> bottom,
+                  std::span<std::uint8_t> result, std::size_t chunk) {
+  blend(mode, top, bottom, result, Options{.threads = 1, .chunk = chunk});
 }
 
 } // namespace byteblend
