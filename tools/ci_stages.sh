@@ -5,6 +5,9 @@
 #   fuzz       the libFuzzer targets, each for a bounded time, from the
 #              committed seeds; any finding fails
 #   valgrind   the test suite (but the large and packaging tests) under memcheck
+#   qemu       the kernel, dlopen and C++ interface tests of build/default
+#              under qemu-x86_64 as an AVX2 CPU (Haswell) and as an SSE-only
+#              one (Nehalem), each asserting the build the loader chose
 #   clang-tidy .clang-tidy over every translation unit built
 #   cppcheck   src/, include/, cli/ (where present) and fuzz/
 #   format     clang-format --dry-run -Werror over every tracked source
@@ -24,6 +27,7 @@ CLANG_FORMAT="${CLANG_FORMAT:-clang-format-14}"
 ensure_tools() {
   local missing=()
   command -v valgrind >/dev/null || missing+=(valgrind)
+  command -v qemu-x86_64 >/dev/null || missing+=(qemu-user)
   command -v cppcheck >/dev/null || missing+=(cppcheck)
   command -v clang-tidy-14 >/dev/null || missing+=(clang-tidy-14)
   command -v "$CLANG_FORMAT" >/dev/null || missing+=(clang-format-14)
@@ -49,6 +53,86 @@ stage_valgrind() {
   # valgrind's CPU has no AVX-512: its CPUID says so, and the AVX-512
   # routes skip themselves rather than fault on instructions it cannot run.
   echo "valgrind: $(grep -c '(Skipped)' "$log") tests skipped for lack of an instruction set"
+  return "$status"
+}
+
+# The test programs of the qemu stage: all but the large tests, the tool's
+# and the concurrency test (two emulated threads add time, not coverage).
+QEMU_TEST_PROGRAMS=(byteblend_tests byteblend_dlopen_tests byteblend_cpp_interface_tests)
+
+# Runs test programs as one emulated CPU model ("host": not emulated), which
+# must resolve the exported kernels to `build` and lacks the instruction sets
+# in `missing` (a regex, empty for none). Exactly the tests of those sets
+# must skip: one that passes there ran code the CPU cannot run.
+# Usage: run_as_cpu CPU BUILD MISSING PROGRAM...
+run_as_cpu() {
+  local cpu=$1 build=$2 missing=$3 program status=0
+  shift 3
+  local -a emulator=()
+  [[ $cpu == host ]] || emulator=(qemu-x86_64 -cpu "$cpu")
+  for program in "$@"; do
+    local log=build/qemu/$cpu-$program.log start=$SECONDS
+    BYTEBLEND_EXPECT_BUILD=$build "${emulator[@]}" \
+      "build/default/tests/$program" --gtest_color=no >"$log" 2>&1
+    local exit_status=$?
+    local ran skipped expected
+    ran=$(grep -c '^\[ RUN      \]' "$log")
+    skipped=$(sed -n 's/^\[  SKIPPED \] \([^ ]*\) (.*/\1/p' "$log" | sort)
+    expected=""
+    [[ -n $missing ]] &&
+      expected=$(sed -n 's/^\[ RUN      \] //p' "$log" | grep -E "_($missing)\$" | sort)
+    if ((exit_status != 0)); then
+      tail -n 40 "$log"
+      echo "$cpu: $program FAILED (exit status $exit_status); see $log"
+      status=1
+    elif [[ $skipped != "$expected" ]]; then
+      diff <(echo "$expected") <(echo "$skipped") | sed 's/^</  expected to skip:/; s/^>/  skipped, not expected:/'
+      echo "$cpu: $program skipped other tests than those of $missing"
+      status=1
+    else
+      echo "$cpu: $program: $ran tests, $(grep -c . <<<"$skipped") skipped for lack of $missing, in $((SECONDS - start)) s"
+    fi
+  done
+  grep -h '^expecting the' build/qemu/"$cpu"-byteblend_tests.log | sed "s/^/$cpu: /"
+  return "$status"
+}
+
+# The best build this CPU runs, by the kernel's flags rather than by the
+# library's own CPUID check.
+host_build() {
+  local flags
+  flags=$(grep -m1 '^flags' /proc/cpuinfo)
+  if [[ $flags =~ \ avx512f\  && $flags =~ \ avx512bw\  && $flags =~ \ avx512vl\  ]]; then
+    echo avx512
+  elif [[ $flags =~ \ avx2\  && $flags =~ \ fma\  ]]; then
+    echo avx2
+  else
+    echo sse2
+  fi
+}
+
+stage_qemu() {
+  [[ -f build/default/build.ninja ]] || cmake --preset default || return 1
+  cmake --build build/default --target "${QEMU_TEST_PROGRAMS[@]}" || return 1
+  rm -rf build/qemu && mkdir -p build/qemu
+  # The two emulated CPUs side by side, one core each.
+  run_as_cpu Haswell avx2 avx512 "${QEMU_TEST_PROGRAMS[@]}" \
+    >build/qemu/Haswell.out 2>&1 &
+  local haswell=$!
+  run_as_cpu Nehalem sse2 'avx2|avx512' "${QEMU_TEST_PROGRAMS[@]}" \
+    >build/qemu/Nehalem.out 2>&1
+  local status=$?
+  wait "$haswell" || status=1
+  cat build/qemu/Haswell.out build/qemu/Nehalem.out
+  # And here, natively, the build that /proc/cpuinfo calls for.
+  local build missing=""
+  build=$(host_build)
+  case $build in
+  avx2) missing=avx512 ;;
+  sse2) missing='avx2|avx512' ;;
+  esac
+  GTEST_FILTER='ResolvedBuild.*' run_as_cpu host "$build" "$missing" \
+    byteblend_tests || status=1
   return "$status"
 }
 
@@ -139,7 +223,7 @@ stage_format() {
 
 main() {
   local stages=("$@")
-  ((${#stages[@]})) || stages=(asan tsan fuzz valgrind clang-tidy cppcheck format)
+  ((${#stages[@]})) || stages=(asan tsan fuzz valgrind qemu clang-tidy cppcheck format)
   ensure_tools
   local summary=() failed=()
   for stage in "${stages[@]}"; do
