@@ -86,11 +86,13 @@ run_as_cpu() {
       echo "$cpu: $program FAILED (exit status $exit_status); see $log"
       status=1
     elif [[ $skipped != "$expected" ]]; then
-      diff <(echo "$expected") <(echo "$skipped") | sed 's/^</  expected to skip:/; s/^>/  skipped, not expected:/'
+      diff <(echo "$expected") <(echo "$skipped") |
+        sed -n 's/^</  expected to skip:/p; s/^>/  skipped, not expected:/p'
       echo "$cpu: $program skipped other tests than those of $missing"
       status=1
     else
-      echo "$cpu: $program: $ran tests, $(grep -c . <<<"$skipped") skipped for lack of $missing, in $((SECONDS - start)) s"
+      echo "$cpu: $program: $ran tests, $(grep -c . <<<"$skipped") skipped" \
+        "for lack of ${missing:-nothing}, in $((SECONDS - start)) s"
     fi
   done
   grep -h '^expecting the' build/qemu/"$cpu"-byteblend_tests.log | sed "s/^/$cpu: /"
