@@ -97,7 +97,6 @@ TEST(ResolvedBuild, SymbolTableNamesTheBuildOfEachLinkedKernel) {
 }
 
 TEST(ResolvedBuild, ExportedKernelsAreBoundToTheExpectedBuild) {
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): no thread is running yet
   const char *variable = std::getenv("BYTEBLEND_EXPECT_BUILD");
   Target expected = byteblend::best_target();
   if (variable != nullptr) {

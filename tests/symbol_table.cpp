@@ -54,7 +54,6 @@ std::string names_in_symtab(const std::vector<char> &file, std::uint64_t value,
       }
       if (ELF64_ST_TYPE(symbol.st_info) == STT_FUNC &&
           symbol.st_value == value) {
-        // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic)
         names->emplace_back(file.data() + strtab.sh_offset + symbol.st_name);
       }
     }
