@@ -56,8 +56,10 @@ stage_valgrind() {
   return "$status"
 }
 
-# The test programs of the qemu stage: all but the large tests, the tool's
-# and the concurrency test (two emulated threads add time, not coverage).
+# The test programs of the qemu stage: every route exhaustively, the named
+# values, the memory contract and the resolved build (byteblend_tests), the
+# library loaded with dlopen, and the C++ interface. Not the large tests, nor
+# the tool's and the concurrency tests, which test no instruction set.
 QEMU_TEST_PROGRAMS=(byteblend_tests byteblend_dlopen_tests byteblend_cpp_interface_tests)
 
 # Runs test programs as one emulated CPU model ("host": not emulated), which
@@ -103,7 +105,7 @@ run_as_cpu() {
 # library's own CPUID check.
 host_build() {
   local flags
-  flags=$(grep -m1 '^flags' /proc/cpuinfo)
+  flags="$(grep -m1 '^flags' /proc/cpuinfo) "
   if [[ $flags =~ \ avx512f\  && $flags =~ \ avx512bw\  && $flags =~ \ avx512vl\  ]]; then
     echo avx512
   elif [[ $flags =~ \ avx2\  && $flags =~ \ fma\  ]]; then
