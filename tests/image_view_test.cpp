@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -59,6 +60,8 @@ struct Layout {
   std::size_t width, height, channels, padding;
   std::size_t x, y, region_width, region_height;
 };
+
+void PrintTo(const Layout &layout, std::ostream *out) { *out << layout.name; }
 
 enum class Aliasing { none, result_is_bottom, result_is_top };
 
