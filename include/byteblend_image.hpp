@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <span>
@@ -184,56 +186,64 @@ constexpr std::optional<std::size_t> channel_of(Mode mode) {
   }
 }
 
-// RGBA is blended a piece of this many pixels at a time through scratch
-// arrays small enough to stay in the first-level cache with the pixels.
+// RGBA is blended a piece of this many pixels at a time into a scratch
+// array small enough to stay in the first-level cache with the pixels.
 inline constexpr std::size_t rgba_piece = 1024;
 
 struct RgbaScratch {
-  // A channel mode's bytes, packed as RGB for its kernel.
-  std::array<std::uint8_t, 3 * rgba_piece> top{};
-  std::array<std::uint8_t, 3 * rgba_piece> bottom{};
-  std::array<std::uint8_t, 3 * rgba_piece> result{};
-  // Bottom's alpha, kept while a kernel writes over it.
-  std::array<std::uint8_t, rgba_piece> alpha{};
+  std::array<std::uint8_t, 4 * rgba_piece> blended{};
 };
+
+// A pixel's four bytes as one word, so that channels are picked by masks.
+inline std::uint32_t load_pixel(const std::uint8_t *at) {
+  std::uint32_t pixel = 0;
+  std::memcpy(&pixel, at, sizeof pixel);
+  return pixel;
+}
+inline void store_pixel(std::uint8_t *at, std::uint32_t pixel) {
+  std::memcpy(at, &pixel, sizeof pixel);
+}
+// Byte k of a pixel is bits 8k to 8k + 7 of its word.
+static_assert(std::endian::native == std::endian::little);
+constexpr std::uint32_t channel_mask(std::size_t channel) {
+  return std::uint32_t{0xFF} << (8 * channel);
+}
 
 // Blends `pixels` packed RGBA pixels: red, green and blue by the mode,
 // alpha from bottom. result may be top or bottom.
+//
+// The kernels write into scratch, never into result, so bottom's alpha is
+// still there to copy whatever result is. A channel kernel steps by 3 bytes
+// and RGBA by 4, so no single call lands on one channel of every pixel; the
+// three channel kernels together blend every byte (each visits the bytes of
+// its own index modulo 3), and the mode's channel is taken from that.
 inline void blend_rgba(Mode mode, const std::uint8_t *top,
                        const std::uint8_t *bottom, std::uint8_t *result,
                        std::size_t pixels, RgbaScratch &scratch) {
-  KernelFunction *const function = kernel(mode);
   const std::optional<std::size_t> channel = channel_of(mode);
+  const std::uint32_t alpha = channel_mask(3);
+  // Taken from scratch; the bytes in neither mask keep result's value.
+  const std::uint32_t blended = channel ? channel_mask(*channel) : ~alpha;
+  const std::uint32_t kept = ~(blended | alpha);
   for (std::size_t first = 0; first < pixels; first += rgba_piece) {
     const std::size_t count = std::min(rgba_piece, pixels - first);
     const std::uint8_t *const t = top + 4 * first;
     const std::uint8_t *const b = bottom + 4 * first;
     std::uint8_t *const r = result + 4 * first;
+    const auto length = static_cast<std::int32_t>(4 * count);
     if (channel) {
-      // The channel kernels step by 3 bytes: move the channel into packed
-      // RGB places and back. Only that channel is copied; the scratch's
-      // other bytes are never stored anywhere.
-      const std::size_t c = *channel;
-      for (std::size_t i = 0; i < count; ++i) {
-        scratch.top[3 * i + c] = t[4 * i + c];
-        scratch.bottom[3 * i + c] = b[4 * i + c];
-      }
-      function(static_cast<std::int32_t>(3 * count), scratch.top.data(),
-               scratch.bottom.data(), scratch.result.data());
-      for (std::size_t i = 0; i < count; ++i) {
-        r[4 * i + c] = scratch.result[3 * i + c];
-        r[4 * i + 3] = b[4 * i + 3];
+      for (const Mode each :
+           {Mode::red_channel, Mode::green_channel, Mode::blue_channel}) {
+        kernel(each)(length, t, b, scratch.blended.data());
       }
     } else {
-      // Every byte alike, alpha too, then bottom's alpha back: saved first,
-      // since result may be bottom itself.
-      for (std::size_t i = 0; i < count; ++i) {
-        scratch.alpha[i] = b[4 * i + 3];
-      }
-      function(static_cast<std::int32_t>(4 * count), t, b, r);
-      for (std::size_t i = 0; i < count; ++i) {
-        r[4 * i + 3] = scratch.alpha[i];
-      }
+      kernel(mode)(length, t, b, scratch.blended.data());
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      store_pixel(r + 4 * i,
+                  (load_pixel(r + 4 * i) & kept) |
+                      (load_pixel(&scratch.blended[4 * i]) & blended) |
+                      (load_pixel(b + 4 * i) & alpha));
     }
   }
 }
