@@ -1,6 +1,7 @@
 // The image-view blend beside the flat blend of the same bytes, in one run:
 // what keeping RGBA's alpha, padded rows and the channel modes on RGBA cost.
-// Full HD images and small tiles; bytes per second count every byte of the pixels.
+// Full HD images and small tiles; bytes per second count every byte of the
+// pixels.
 //
 //   byteblend_image_view_bench --benchmark_repetitions=9
 //       --benchmark_report_aggregates_only=true
@@ -47,15 +48,15 @@ struct Images {
 };
 
 void count_bytes(benchmark::State &state, const Images &images) {
-  state.SetBytesProcessed(
-      static_cast<std::int64_t>(state.iterations()) *
-      static_cast<std::int64_t>(images.width * images.height * images.channels));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(
+                              images.width * images.height * images.channels));
 }
 
 // The flat blend of the pixels' bytes, no view: the floor.
-void flat(benchmark::State &state, Size size, Mode mode,
-          std::size_t channels) {
+void flat(benchmark::State &state, Size size, Mode mode, std::size_t channels) {
   Images images(size, channels, 0);
+  // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
   for (auto _ : state) {
     byteblend::blend(mode, images.top, images.bottom, images.result);
     benchmark::ClobberMemory();
@@ -72,6 +73,7 @@ void view(benchmark::State &state, Size size, Mode mode, std::size_t channels,
                                     size.height, channels, images.stride);
   const byteblend::MutableImageView result(
       images.result.data(), size.width, size.height, channels, images.stride);
+  // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
   for (auto _ : state) {
     byteblend::blend(mode, top, bottom, result);
     benchmark::ClobberMemory();
@@ -83,6 +85,7 @@ void view(benchmark::State &state, Size size, Mode mode, std::size_t channels,
 // copied over in a second pass (right only when result is not bottom).
 void rgba_two_passes(benchmark::State &state, Size size, Mode mode) {
   Images images(size, 4, 0);
+  // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
   for (auto _ : state) {
     byteblend::blend(mode, images.top, images.bottom, images.result);
     for (std::size_t i = 3; i < images.result.size(); i += 4) {
@@ -101,8 +104,11 @@ void register_all() {
           std::string(byteblend::name(mode)) + '/' + size.name;
       const auto add = [&](const std::string &what, auto function,
                            auto... arguments) {
-        benchmark::RegisterBenchmark((what + '/' + name).c_str(), function,
-                                     size, mode, arguments...);
+        std::string full = what;
+        full += '/';
+        full += name;
+        benchmark::RegisterBenchmark(full.c_str(), function, size, mode,
+                                     arguments...);
       };
       add("Flat/rgb", flat, std::size_t{3});
       add("Flat/rgba-bytes", flat, std::size_t{4});

@@ -36,9 +36,9 @@ inline std::size_t row_bytes(std::size_t width, std::size_t channels) {
                                 "not " +
                                 std::to_string(channels));
   }
-  if (width > static_cast<std::size_t>(
-                  std::numeric_limits<std::ptrdiff_t>::max()) /
-                  channels) {
+  if (width >
+      static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
+          channels) {
     throw std::invalid_argument("byteblend: a row of " + std::to_string(width) +
                                 " pixels is too large");
   }
@@ -79,10 +79,9 @@ public:
     constexpr auto largest =
         static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max());
     if (height > 1 && (height - 1 > (largest - row) / stride)) {
-      throw std::invalid_argument("byteblend: an image of " +
-                                  std::to_string(height) + " rows of " +
-                                  std::to_string(stride) +
-                                  " bytes is too large");
+      throw std::invalid_argument(
+          "byteblend: an image of " + std::to_string(height) + " rows of " +
+          std::to_string(stride) + " bytes is too large");
     }
     if (data == nullptr && row != 0 && height != 0) {
       throw std::invalid_argument("byteblend: no pixels for a " +
@@ -100,7 +99,7 @@ public:
   // The rectangle of `parent` with its top-left pixel at (x, y); throws
   // std::out_of_range when it does not lie inside `parent`.
   template <class ParentByte>
-    requires std::is_convertible_v<ParentByte *, Byte *>
+  requires std::is_convertible_v<ParentByte *, Byte *>
   BasicImageView(const BasicImageView<ParentByte> &parent, std::size_t x,
                  std::size_t y, std::size_t width, std::size_t height)
       : data_(parent.data()), width_(width), height_(height),
@@ -123,10 +122,10 @@ public:
 
   // A writable view seen as read-only.
   template <class OtherByte>
-    requires(!std::is_same_v<OtherByte, Byte> &&
-             std::is_convertible_v<OtherByte *, Byte *>)
-  // NOLINTNEXTLINE(google-explicit-constructor): as T* converts to const T*
-  BasicImageView(const BasicImageView<OtherByte> &other)
+  requires(!std::is_same_v<OtherByte, Byte> &&
+           std::is_convertible_v<OtherByte *, Byte *>)
+      // NOLINTNEXTLINE(google-explicit-constructor): as T* converts to const T*
+      BasicImageView(const BasicImageView<OtherByte> &other)
       : data_(other.data()), width_(other.width()), height_(other.height()),
         channels_(other.channels()), stride_(other.stride()) {}
 
@@ -169,8 +168,7 @@ namespace detail {
 
 // Images below this many bytes stay on the calling thread: starting a
 // thread costs about as much as blending this much.
-inline constexpr std::size_t min_image_bytes_for_threads = std::size_t{1}
-                                                           << 18;
+inline constexpr std::size_t min_image_bytes_for_threads = std::size_t{1} << 18;
 
 // The channel that a channel mode blends (0 red, 1 green, 2 blue).
 constexpr std::optional<std::size_t> channel_of(Mode mode) {

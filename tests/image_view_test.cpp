@@ -110,11 +110,12 @@ std::vector<std::uint8_t> expected_canvas(Mode mode, const Layout &layout,
   return out;
 }
 
-class ViewBlend
-    : public testing::TestWithParam<std::tuple<Layout, Aliasing>> {};
+class ViewBlend : public testing::TestWithParam<std::tuple<Layout, Aliasing>> {
+};
 
 TEST_P(ViewBlend, EqualsTheFlatBlendOfEachRow) {
-  const auto &[layout, aliasing] = GetParam();
+  const Layout &layout = std::get<0>(GetParam());
+  const Aliasing aliasing = std::get<1>(GetParam());
   for (const Mode mode : byteblend::all_modes) {
     if (layout.channels == 1 && is_channel_mode(mode)) {
       continue;
@@ -135,8 +136,8 @@ TEST_P(ViewBlend, EqualsTheFlatBlendOfEachRow) {
     const Canvas bottom_before = bottom;
 
     const auto region = [&](Canvas &c) {
-      return MutableImageView(c.view(), layout.x, layout.y,
-                              layout.region_width, layout.region_height);
+      return MutableImageView(c.view(), layout.x, layout.y, layout.region_width,
+                              layout.region_height);
     };
     byteblend::blend(mode, region(top), region(bottom), region(result));
 
@@ -171,7 +172,8 @@ constexpr Layout kLayouts[] = {
     {"EmptyHeight", 10, 4, 4, 0, 0, 4, 10, 0},
 };
 
-std::string case_name(const testing::TestParamInfo<ViewBlend::ParamType> &info) {
+std::string
+case_name(const testing::TestParamInfo<ViewBlend::ParamType> &info) {
   const std::array<const char *, 3> aliasing = {"", "ResultIsBottom",
                                                 "ResultIsTop"};
   return std::string(std::get<0>(info.param).name) +
@@ -245,7 +247,7 @@ TEST(ViewBlend, ShapesThatDifferThrowNamingBoth) {
     std::size_t top_width, top_channels, other_width, other_channels;
     bool result_differs;
   };
-  std::vector<std::uint8_t> bytes(64 * 4 * 3);
+  std::vector<std::uint8_t> bytes(std::size_t{64} * 4 * 3);
   for (const Case c : {Case{4, 3, 5, 3, false}, Case{5, 3, 4, 3, true},
                        Case{4, 3, 4, 4, false}, Case{4, 4, 4, 1, true}}) {
     const ImageView top(bytes.data(), c.top_width, 3, c.top_channels);
@@ -280,13 +282,14 @@ TEST(ViewBlend, ChannelModesRefuseGreyAndBadChunksAreRefused) {
                  std::invalid_argument);
   }
   const MutableImageView empty(bytes.data(), 0, 0, 3);
-  EXPECT_THROW(byteblend::blend(Mode::screen, empty, empty, empty, {.chunk = 4}),
-               std::invalid_argument);
+  EXPECT_THROW(
+      byteblend::blend(Mode::screen, empty, empty, empty, {.chunk = 4}),
+      std::invalid_argument);
   EXPECT_EQ(bytes, std::vector<std::uint8_t>(12, 0x11));
 }
 
 TEST(ImageViews, RowsSkipThePaddingAndRegionsStartAtTheirCorner) {
-  std::vector<std::uint8_t> bytes(10 * 6);
+  std::vector<std::uint8_t> bytes(std::size_t{10} * 6);
   const MutableImageView whole(bytes.data(), 3, 6, 3, 10);
   EXPECT_FALSE(whole.contiguous());
   EXPECT_EQ(whole.row(2).data(), bytes.data() + 20);
@@ -294,10 +297,10 @@ TEST(ImageViews, RowsSkipThePaddingAndRegionsStartAtTheirCorner) {
   EXPECT_THROW((void)whole.row(6), std::out_of_range);
 
   const ImageView region(whole, 1, 2, 2, 3);
-  EXPECT_EQ(region.data(), bytes.data() + 2 * 10 + 3);
+  EXPECT_EQ(region.data(), &bytes[(2 * 10) + 3]);
   EXPECT_EQ(region.stride(), 10U);
   EXPECT_EQ(region.channels(), 3U);
-  EXPECT_EQ(region.row(2).data(), bytes.data() + 4 * 10 + 3);
+  EXPECT_EQ(region.row(2).data(), &bytes[(4 * 10) + 3]);
   EXPECT_EQ(region.row(2).size(), 6U);
 
   const ImageView last_row(whole, 0, 5, 3, 1);
@@ -306,15 +309,15 @@ TEST(ImageViews, RowsSkipThePaddingAndRegionsStartAtTheirCorner) {
 }
 
 TEST(ImageViews, RectanglesOutsideTheirImageThrow) {
-  std::vector<std::uint8_t> bytes(8 * 5 * 4);
+  std::vector<std::uint8_t> bytes(std::size_t{8} * 5 * 4);
   const MutableImageView whole(bytes.data(), 8, 5, 4);
   constexpr std::size_t kHuge = std::numeric_limits<std::size_t>::max();
   struct Case {
     std::size_t x, y, width, height;
   };
-  for (const Case c : {Case{1, 0, 8, 5}, Case{0, 1, 8, 5}, Case{9, 0, 0, 0},
-                       Case{0, 6, 0, 0}, Case{kHuge, 0, 2, 1},
-                       Case{2, 0, kHuge, 1}, Case{0, 2, 1, kHuge}}) {
+  for (const Case c :
+       {Case{1, 0, 8, 5}, Case{0, 1, 8, 5}, Case{9, 0, 0, 0}, Case{0, 6, 0, 0},
+        Case{kHuge, 0, 2, 1}, Case{2, 0, kHuge, 1}, Case{0, 2, 1, kHuge}}) {
     EXPECT_THROW(MutableImageView(whole, c.x, c.y, c.width, c.height),
                  std::out_of_range)
         << c.x << ", " << c.y << ", " << c.width << ", " << c.height;
@@ -346,9 +349,9 @@ TEST(ImageViews, ImpossibleShapesThrow) {
            Case{"one row too large", &byte, kLargest / 4 + 1, 1, 4, kHuge},
            Case{"no pixels", nullptr, 1, 1, 1, 1},
        }) {
-    EXPECT_THROW(MutableImageView(c.data, c.width, c.height, c.channels,
-                                  c.stride),
-                 std::invalid_argument)
+    EXPECT_THROW(
+        MutableImageView(c.data, c.width, c.height, c.channels, c.stride),
+        std::invalid_argument)
         << c.what;
   }
   EXPECT_THROW(MutableImageView(&byte, kHuge / 2, 1, 4), std::invalid_argument);
