@@ -256,9 +256,10 @@ inline void blend_rgba(Mode mode, const std::uint8_t *top,
 // they were; it needs 3 or 4 channels. result may be top or bottom itself
 // (the same pixels and stride) and must not otherwise share bytes with
 // them. Rows are split across options.threads threads; the bytes are the
-// same for every count. Throws std::invalid_argument when the sizes or
-// channels differ, for a channel mode on grey images, or for a chunk that
-// the flat blend() refuses.
+// same for every count. Grey and RGB rows reach the kernels in calls of at
+// most options.chunk bytes, RGBA in pieces of rgba_piece pixels. Throws
+// std::invalid_argument when the sizes or channels differ, for a channel mode
+// on grey images, or for a chunk that the flat blend() refuses.
 inline void blend(Mode mode, ImageView top, ImageView bottom,
                   MutableImageView result, const Options &options = {}) {
   const auto same_shape = [](ImageView a, ImageView b) {
