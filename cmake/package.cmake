@@ -58,4 +58,6 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # postinst and postrm that run ldconfig; the trigger is what Debian asks.)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+set(CPACK_PRE_BUILD_SCRIPTS
+  ${CMAKE_CURRENT_LIST_DIR}/debian/compress_manual_pages.cmake)
 include(CPack)

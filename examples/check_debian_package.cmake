@@ -52,6 +52,14 @@ foreach(link libbyteblend.so.1 libbyteblend.so)
   endif()
 endforeach()
 
+# Manual pages, once there are any, compressed as Debian wants them.
+file(GLOB_RECURSE pages LIST_DIRECTORIES false ${usr}/share/man/*)
+foreach(page IN LISTS pages)
+  if(NOT page MATCHES "\\.gz$")
+    message(FATAL_ERROR "${page} is not compressed")
+  endif()
+endforeach()
+
 # Depends: filled in from what the tool and the library link.
 run(dpkg-deb --field ${deb} Depends)
 expect_output("libc6")
