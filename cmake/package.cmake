@@ -8,9 +8,9 @@ set(BYTEBLEND_PACKAGE_MAINTAINER "byteblend developers <byteblend@example.org>"
   CACHE STRING "The Maintainer field of the Debian package")
 
 # What Debian wants beside the files themselves, in a component of its own
-# that only the package installs: a changelog (compressed the
-# reproducible way, without a name or time stamp) and the reasons for the
-# checks that do not apply to this package.
+# that only the package installs: a changelog (dated by SOURCE_DATE_EPOCH
+# when set, compressed without a name or time stamp) and the reasons for the
+# lintian checks that do not apply to this package.
 set(BYTEBLEND_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/byteblend)
 string(TIMESTAMP BYTEBLEND_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in
@@ -20,11 +20,9 @@ execute_process(COMMAND gzip -9nc ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog
   COMMAND_ERROR_IS_FATAL ANY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz
   DESTINATION ${BYTEBLEND_DOC_DIR} COMPONENT debian EXCLUDE_FROM_ALL)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides.in
-  ${CMAKE_CURRENT_BINARY_DIR}/debian/byteblend @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/byteblend
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-  COMPONENT debian EXCLUDE_FROM_ALL)
+  RENAME byteblend COMPONENT debian EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
 # Everything `cmake --install` installs, and the Debian component.
@@ -48,9 +46,9 @@ every output byte fixed to the last bit, on SSE2, AVX2 or AVX-512 as the
 processor allows.
 .
 This package holds the shared library, its C and C++ headers, its CMake
-package and pkg-config file, and the byteblend tool for PNG images.")
-# Depends: from what the tool and the library link; Provides: the shlibs
-# file that lets other packages depend on this library.
+package and pkg-config file, and the byteblend tool for image files.")
+# Depends: from what the tool and the library link; and a shlibs file, so
+# that packages built against the library depend on this one.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
