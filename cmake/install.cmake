@@ -1,4 +1,4 @@
-# Installs the header, the shared object with its SONAME links, a CMake
+# Installs the headers, the shared object with its SONAME links, a CMake
 # package (find_package(byteblend) gives byteblend::byteblend) and a
 # pkg-config file.
 include(GNUInstallDirs)
@@ -9,6 +9,7 @@ install(TARGETS byteblend EXPORT byteblendTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/byteblend.h
   ${PROJECT_SOURCE_DIR}/include/byteblend.hpp
+  ${PROJECT_SOURCE_DIR}/include/byteblend_image.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 set(BYTEBLEND_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/byteblend)

@@ -13,22 +13,29 @@ function(run)
   set(out "${out}" PARENT_SCOPE)
 endfunction()
 
+# Builds examples/EXAMPLE against the staging prefix and runs its program
+# PROGRAM (blend unless given).
 function(build_with_cmake example)
-  set(binary ${WORK}/${example})
+  set(program blend)
+  if(ARGC GREATER 1)
+    set(program ${ARGV1})
+  endif()
+  set(binary ${WORK}/${example}-${program})
   file(REMOVE_RECURSE ${binary})
   run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/${example} -B ${binary}
     -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${STAGE}
     -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
     -DCMAKE_BUILD_RPATH=${STAGE}/${LIBDIR})
   run(${CMAKE_COMMAND} --build ${binary})
-  run(${binary}/blend)
+  run(${binary}/${program})
   message("${out}")
 endfunction()
 
 if(STEP STREQUAL "install")
   file(REMOVE_RECURSE ${STAGE})
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${STAGE})
-  foreach(f include/byteblend.h include/byteblend.hpp ${LIBDIR}/libbyteblend.so.1
+  foreach(f include/byteblend.h include/byteblend.hpp
+      include/byteblend_image.hpp ${LIBDIR}/libbyteblend.so.1
       ${LIBDIR}/pkgconfig/byteblend.pc bin/byteblend)
     if(NOT EXISTS ${STAGE}/${f})
       message(FATAL_ERROR "${STAGE}/${f} was not installed")
@@ -38,6 +45,8 @@ elseif(STEP STREQUAL "c-cmake")
   build_with_cmake(c)
 elseif(STEP STREQUAL "cpp-cmake")
   build_with_cmake(cpp)
+elseif(STEP STREQUAL "cpp-region")
+  build_with_cmake(cpp blend_region)
 elseif(STEP STREQUAL "c-pkg-config")
   # The README's command, in a folder holding a copy of blend.c.
   set(folder ${WORK}/c-pkg-config)

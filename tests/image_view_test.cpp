@@ -1,0 +1,362 @@
+// Image views: blend() over views with padded rows, inside larger images,
+// in place and on RGBA, against the flat blend() on packed copies of each
+// row; the checks of sizes, strides and rectangles; threads.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <ostream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "byteblend_image.hpp"
+
+namespace {
+
+using byteblend::ImageView;
+using byteblend::Mode;
+using byteblend::MutableImageView;
+
+static_assert(std::is_convertible_v<MutableImageView, ImageView>);
+static_assert(!std::is_convertible_v<ImageView, MutableImageView>);
+
+bool is_channel_mode(Mode mode) {
+  return mode == Mode::red_channel || mode == Mode::green_channel ||
+         mode == Mode::blue_channel;
+}
+
+// A whole image of random bytes, padding included.
+struct Canvas {
+  std::size_t width;
+  std::size_t height;
+  std::size_t channels;
+  std::size_t stride;
+  std::vector<std::uint8_t> bytes;
+
+  Canvas(std::size_t w, std::size_t h, std::size_t c, std::size_t padding,
+         unsigned seed)
+      : width(w), height(h), channels(c), stride(w * c + padding),
+        bytes(stride * h) {
+    std::mt19937 engine(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (auto &b : bytes) {
+      b = static_cast<std::uint8_t>(byte(engine));
+    }
+  }
+
+  [[nodiscard]] MutableImageView view() {
+    return {bytes.data(), width, height, channels, stride};
+  }
+};
+
+// Where on a canvas the blended rectangle lies.
+struct Layout {
+  const char *name;
+  std::size_t width, height, channels, padding;
+  std::size_t x, y, region_width, region_height;
+};
+
+void PrintTo(const Layout &layout, std::ostream *out) { *out << layout.name; }
+
+enum class Aliasing { none, result_is_bottom, result_is_top };
+
+// The rectangle of `bytes` (laid out as `canvas`) that the layout blends,
+// row by row as packed pixels of `keep` channels.
+std::vector<std::uint8_t> packed_row(const Layout &layout,
+                                     const std::vector<std::uint8_t> &bytes,
+                                     std::size_t stride, std::size_t row,
+                                     std::size_t keep) {
+  std::vector<std::uint8_t> packed;
+  for (std::size_t x = 0; x < layout.region_width; ++x) {
+    const std::size_t at =
+        (layout.y + row) * stride + (layout.x + x) * layout.channels;
+    for (std::size_t c = 0; c < keep; ++c) {
+      packed.push_back(bytes[at + c]);
+    }
+  }
+  return packed;
+}
+
+// What result's canvas holds after the blend: each row of the rectangle
+// blended by the flat blend() as packed grey or RGB, alpha from bottom, and
+// every other byte as it was.
+std::vector<std::uint8_t> expected_canvas(Mode mode, const Layout &layout,
+                                          const Canvas &top,
+                                          const Canvas &bottom,
+                                          const Canvas &result) {
+  std::vector<std::uint8_t> out = result.bytes;
+  const std::size_t colour = layout.channels == 4 ? 3 : layout.channels;
+  for (std::size_t row = 0; row < layout.region_height; ++row) {
+    const auto t = packed_row(layout, top.bytes, top.stride, row, colour);
+    const auto b = packed_row(layout, bottom.bytes, bottom.stride, row, colour);
+    auto r = packed_row(layout, result.bytes, result.stride, row, colour);
+    byteblend::blend(mode, t, b, r);
+    for (std::size_t x = 0; x < layout.region_width; ++x) {
+      const std::size_t at =
+          (layout.y + row) * result.stride + (layout.x + x) * layout.channels;
+      for (std::size_t c = 0; c < colour; ++c) {
+        out[at + c] = r[x * colour + c];
+      }
+      if (layout.channels == 4) {
+        out[at + 3] = bottom.bytes[at + 3];
+      }
+    }
+  }
+  return out;
+}
+
+class ViewBlend : public testing::TestWithParam<std::tuple<Layout, Aliasing>> {
+};
+
+TEST_P(ViewBlend, EqualsTheFlatBlendOfEachRow) {
+  const Layout &layout = std::get<0>(GetParam());
+  const Aliasing aliasing = std::get<1>(GetParam());
+  for (const Mode mode : byteblend::all_modes) {
+    if (layout.channels == 1 && is_channel_mode(mode)) {
+      continue;
+    }
+    const auto canvas = [&](unsigned seed) {
+      return Canvas(layout.width, layout.height, layout.channels,
+                    layout.padding, seed);
+    };
+    Canvas top = canvas(1);
+    Canvas bottom = canvas(2);
+    Canvas separate = canvas(3);
+    Canvas &result = aliasing == Aliasing::result_is_bottom ? bottom
+                     : aliasing == Aliasing::result_is_top  ? top
+                                                            : separate;
+    const std::vector<std::uint8_t> expected =
+        expected_canvas(mode, layout, top, bottom, result);
+    const Canvas top_before = top;
+    const Canvas bottom_before = bottom;
+
+    const auto region = [&](Canvas &c) {
+      return MutableImageView(c.view(), layout.x, layout.y, layout.region_width,
+                              layout.region_height);
+    };
+    byteblend::blend(mode, region(top), region(bottom), region(result));
+
+    EXPECT_EQ(result.bytes, expected) << byteblend::name(mode);
+    if (&result != &top) {
+      EXPECT_EQ(top.bytes, top_before.bytes) << byteblend::name(mode);
+    }
+    if (&result != &bottom) {
+      EXPECT_EQ(bottom.bytes, bottom_before.bytes) << byteblend::name(mode);
+    }
+  }
+}
+
+constexpr Layout kLayouts[] = {
+    {"PackedGrey", 37, 5, 1, 0, 0, 0, 37, 5},
+    {"PackedRgb", 37, 5, 3, 0, 0, 0, 37, 5},
+    {"PackedRgba", 37, 5, 4, 0, 0, 0, 37, 5},
+    {"PaddedGrey", 37, 5, 1, 3, 0, 0, 37, 5},
+    {"PaddedRgb", 37, 5, 3, 7, 0, 0, 37, 5},
+    {"PaddedRgba", 37, 5, 4, 5, 0, 0, 37, 5},
+    {"RegionGrey", 40, 9, 1, 0, 1, 1, 17, 3},
+    {"RegionRgb", 40, 9, 3, 0, 3, 2, 31, 6},
+    {"RegionRgba", 40, 9, 4, 3, 5, 1, 30, 7},
+    {"LastRowOfRegionRgba", 50, 4, 4, 0, 2, 3, 40, 1},
+    {"ColumnRgb", 20, 6, 3, 0, 19, 0, 1, 6},
+    // Longer than the RGBA pieces: a row over several, and a packed image
+    // whose pieces cross rows.
+    {"LongPaddedRowsRgba", 2100, 3, 4, 4, 0, 0, 2100, 3},
+    {"LongPackedRgba", 1500, 3, 4, 0, 0, 0, 1500, 3},
+    {"LongRegionRgb", 1500, 3, 3, 0, 1, 1, 1499, 2},
+    {"EmptyWidth", 10, 4, 3, 0, 10, 0, 0, 4},
+    {"EmptyHeight", 10, 4, 4, 0, 0, 4, 10, 0},
+};
+
+std::string
+case_name(const testing::TestParamInfo<ViewBlend::ParamType> &info) {
+  const std::array<const char *, 3> aliasing = {"", "ResultIsBottom",
+                                                "ResultIsTop"};
+  return std::string(std::get<0>(info.param).name) +
+         aliasing.at(static_cast<std::size_t>(std::get<1>(info.param)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ViewBlend,
+    testing::Combine(testing::ValuesIn(kLayouts),
+                     testing::Values(Aliasing::none, Aliasing::result_is_bottom,
+                                     Aliasing::result_is_top)),
+    case_name);
+
+// Known values on RGBA: the mode on red, green and blue, alpha from bottom,
+// and a channel mode's other channels left as result held them.
+TEST(ViewBlend, RgbaKnownValues) {
+  constexpr std::uint8_t kMarker = 0xA5;
+  struct Case {
+    Mode mode;
+    std::array<std::uint8_t, 8> expected;
+  };
+  const std::array<std::uint8_t, 8> top = {50, 17, 85, 200, 0, 255, 1, 2};
+  const std::array<std::uint8_t, 8> bottom = {10, 63, 0, 77, 9, 8, 7, 6};
+  for (const Case &c :
+       {Case{Mode::addition, {60, 80, 85, 77, 9, 255, 8, 6}},
+        Case{Mode::lighten, {50, 63, 85, 77, 9, 255, 7, 6}},
+        Case{Mode::red_channel,
+             {160, kMarker, kMarker, 77, 9, kMarker, kMarker, 6}},
+        Case{Mode::green_channel,
+             {kMarker, 114, kMarker, 77, kMarker, 255, kMarker, 6}},
+        Case{Mode::blue_channel,
+             {kMarker, kMarker, 255, 77, kMarker, kMarker, 10, 6}}}) {
+    std::array<std::uint8_t, 8> result{};
+    result.fill(kMarker);
+    byteblend::blend(c.mode, ImageView(top.data(), 2, 1, 4),
+                     ImageView(bottom.data(), 2, 1, 4),
+                     MutableImageView(result.data(), 2, 1, 4));
+    EXPECT_EQ(result, c.expected) << byteblend::name(c.mode);
+  }
+}
+
+TEST(ViewBlend, SameBytesOnEveryThreadCount) {
+  struct Case {
+    std::size_t channels, padding;
+  };
+  // Large enough to be split across threads.
+  for (const Case c : {Case{4, 12}, Case{3, 0}, Case{1, 1}}) {
+    const Layout layout = {"", 400, 300, c.channels, c.padding, 0, 0, 400, 300};
+    Canvas top(400, 300, c.channels, c.padding, 4);
+    Canvas bottom(400, 300, c.channels, c.padding, 5);
+    for (const Mode mode : {Mode::screen, Mode::green_channel}) {
+      if (c.channels == 1 && is_channel_mode(mode)) {
+        continue;
+      }
+      const Canvas before(400, 300, c.channels, c.padding, 6);
+      const auto expected = expected_canvas(mode, layout, top, bottom, before);
+      for (const unsigned threads : {1U, 2U, 3U, 0U}) {
+        Canvas result = before;
+        byteblend::blend(mode, top.view(), bottom.view(), result.view(),
+                         {.threads = threads});
+        EXPECT_EQ(result.bytes, expected)
+            << byteblend::name(mode) << ", " << c.channels << " channels, "
+            << threads << " threads";
+      }
+    }
+  }
+}
+
+TEST(ViewBlend, ShapesThatDifferThrowNamingBoth) {
+  struct Case {
+    std::size_t top_width, top_channels, other_width, other_channels;
+    bool result_differs;
+  };
+  std::vector<std::uint8_t> bytes(std::size_t{64} * 4 * 3);
+  for (const Case c : {Case{4, 3, 5, 3, false}, Case{5, 3, 4, 3, true},
+                       Case{4, 3, 4, 4, false}, Case{4, 4, 4, 1, true}}) {
+    const ImageView top(bytes.data(), c.top_width, 3, c.top_channels);
+    const MutableImageView other(bytes.data(), c.other_width, 3,
+                                 c.other_channels);
+    const MutableImageView same(bytes.data(), c.top_width, 3, c.top_channels);
+    try {
+      byteblend::blend(Mode::screen, top, c.result_differs ? same : other,
+                       c.result_differs ? other : same);
+      ADD_FAILURE() << "no exception";
+    } catch (const std::invalid_argument &error) {
+      const std::string message = error.what();
+      const auto size = [](std::size_t width, std::size_t channels) {
+        return std::to_string(width) + "x3x" + std::to_string(channels);
+      };
+      EXPECT_NE(message.find(size(c.top_width, c.top_channels)),
+                std::string::npos)
+          << message;
+      EXPECT_NE(message.find(size(c.other_width, c.other_channels)),
+                std::string::npos)
+          << message;
+    }
+  }
+}
+
+TEST(ViewBlend, ChannelModesRefuseGreyAndBadChunksAreRefused) {
+  std::vector<std::uint8_t> bytes(12, 0x11);
+  const MutableImageView grey(bytes.data(), 4, 3, 1);
+  for (const Mode mode :
+       {Mode::red_channel, Mode::green_channel, Mode::blue_channel}) {
+    EXPECT_THROW(byteblend::blend(mode, grey, grey, grey),
+                 std::invalid_argument);
+  }
+  const MutableImageView empty(bytes.data(), 0, 0, 3);
+  EXPECT_THROW(
+      byteblend::blend(Mode::screen, empty, empty, empty, {.chunk = 4}),
+      std::invalid_argument);
+  EXPECT_EQ(bytes, std::vector<std::uint8_t>(12, 0x11));
+}
+
+TEST(ImageViews, RowsSkipThePaddingAndRegionsStartAtTheirCorner) {
+  std::vector<std::uint8_t> bytes(std::size_t{10} * 6);
+  const MutableImageView whole(bytes.data(), 3, 6, 3, 10);
+  EXPECT_FALSE(whole.contiguous());
+  EXPECT_EQ(whole.row(2).data(), bytes.data() + 20);
+  EXPECT_EQ(whole.row(2).size(), 9U);
+  EXPECT_THROW((void)whole.row(6), std::out_of_range);
+
+  const ImageView region(whole, 1, 2, 2, 3);
+  EXPECT_EQ(region.data(), &bytes[(2 * 10) + 3]);
+  EXPECT_EQ(region.stride(), 10U);
+  EXPECT_EQ(region.channels(), 3U);
+  EXPECT_EQ(region.row(2).data(), &bytes[(4 * 10) + 3]);
+  EXPECT_EQ(region.row(2).size(), 6U);
+
+  const ImageView last_row(whole, 0, 5, 3, 1);
+  EXPECT_TRUE(last_row.contiguous());
+  EXPECT_TRUE(ImageView(bytes.data(), 20, 3, 1).contiguous());
+}
+
+TEST(ImageViews, RectanglesOutsideTheirImageThrow) {
+  std::vector<std::uint8_t> bytes(std::size_t{8} * 5 * 4);
+  const MutableImageView whole(bytes.data(), 8, 5, 4);
+  constexpr std::size_t kHuge = std::numeric_limits<std::size_t>::max();
+  struct Case {
+    std::size_t x, y, width, height;
+  };
+  for (const Case c :
+       {Case{1, 0, 8, 5}, Case{0, 1, 8, 5}, Case{9, 0, 0, 0}, Case{0, 6, 0, 0},
+        Case{kHuge, 0, 2, 1}, Case{2, 0, kHuge, 1}, Case{0, 2, 1, kHuge}}) {
+    EXPECT_THROW(MutableImageView(whole, c.x, c.y, c.width, c.height),
+                 std::out_of_range)
+        << c.x << ", " << c.y << ", " << c.width << ", " << c.height;
+  }
+  for (const Case c : {Case{0, 0, 8, 5}, Case{7, 4, 1, 1}, Case{8, 5, 0, 0},
+                       Case{8, 0, 0, 5}}) {
+    EXPECT_NO_THROW(MutableImageView(whole, c.x, c.y, c.width, c.height))
+        << c.x << ", " << c.y << ", " << c.width << ", " << c.height;
+  }
+}
+
+TEST(ImageViews, ImpossibleShapesThrow) {
+  std::uint8_t byte = 0;
+  constexpr std::size_t kHuge = std::numeric_limits<std::size_t>::max();
+  constexpr auto kLargest =
+      static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max());
+  struct Case {
+    const char *what;
+    std::uint8_t *data;
+    std::size_t width, height, channels, stride;
+  };
+  for (const Case &c : {
+           Case{"no channels", &byte, 1, 1, 0, 1},
+           Case{"2 channels", &byte, 1, 1, 2, 2},
+           Case{"5 channels", &byte, 1, 1, 5, 5},
+           Case{"stride short of a row", &byte, 4, 2, 3, 11},
+           Case{"row overflows", &byte, kHuge / 2, 1, 3, kHuge},
+           Case{"rows overflow", &byte, 1, kLargest / 8 + 2, 4, 8},
+           Case{"one row too large", &byte, kLargest / 4 + 1, 1, 4, kHuge},
+           Case{"no pixels", nullptr, 1, 1, 1, 1},
+       }) {
+    EXPECT_THROW(
+        MutableImageView(c.data, c.width, c.height, c.channels, c.stride),
+        std::invalid_argument)
+        << c.what;
+  }
+  EXPECT_THROW(MutableImageView(&byte, kHuge / 2, 1, 4), std::invalid_argument);
+  EXPECT_NO_THROW(MutableImageView(nullptr, 0, 0, 3));
+  EXPECT_NO_THROW(MutableImageView(&byte, 1, kLargest / 8, 4, 8));
+}
+
+} // namespace
