@@ -96,6 +96,18 @@ std::string shape_text(const Extents &shape) {
   return text + ")";
 }
 
+// str() of an object, or its repr().
+std::string text_of(nb::handle object, bool repr = false) {
+  const nb::object text = nb::steal(repr ? PyObject_Repr(object.ptr())
+                                         : PyObject_Str(object.ptr()));
+  const char *utf8 = text ? PyUnicode_AsUTF8(text.ptr()) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return "?";
+  }
+  return utf8;
+}
+
 bool holds_bytes(const Py_buffer &view) {
   if (view.itemsize != 1) {
     return false;
@@ -114,8 +126,7 @@ bool holds_bytes(const Py_buffer &view) {
 [[noreturn]] void refuse_items(const Operand &operand) {
   std::string what;
   if (operand.is_array) {
-    what = "dtype " + nb::cast<std::string>(
-                          nb::str(operand.object.attr("dtype")));
+    what = "dtype " + text_of(operand.object.attr("dtype"));
   } else {
     const char *format = operand.buffer.view().format;
     what = std::string("items of format '") +
@@ -142,7 +153,7 @@ void take(Operand &operand, bool writable) {
         (std::string(operand.role) +
          " must be a numpy array or an object with the buffer protocol, "
          "not " +
-         nb::cast<std::string>(nb::str(operand.object.type().attr("__name__"))))
+         text_of(operand.object.type().attr("__name__")))
             .c_str());
   }
   const Py_buffer &view = operand.buffer.view();
@@ -254,7 +265,7 @@ byteblend::Mode parse(nb::handle mode) {
   }
   PyErr_Clear();
   std::string message = "unknown blend mode " +
-                        nb::cast<std::string>(nb::repr(mode)) +
+                        text_of(mode, true) +
                         "; the modes are:";
   for (const byteblend::Mode known : byteblend::all_modes) {
     message += ' ';
