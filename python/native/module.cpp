@@ -132,9 +132,9 @@ bool holds_bytes(const Py_buffer &view) {
     what = std::string("items of format '") +
            (format != nullptr ? format : "B") + "'";
   }
-  throw nb::type_error((std::string(operand.role) +
-                        " must hold uint8 values, not " + what)
-                           .c_str());
+  throw nb::type_error(
+      (std::string(operand.role) + " must hold uint8 values, not " + what)
+          .c_str());
 }
 
 // Takes the operand's buffer, writable for out, and checks its items.
@@ -146,8 +146,8 @@ void take(Operand &operand, bool writable) {
   if (!operand.buffer.acquire(operand.object.ptr(), flags)) {
     HeldBuffer readable;
     if (writable && readable.acquire(operand.object.ptr(), PyBUF_RECORDS_RO)) {
-      throw nb::value_error((std::string(operand.role) + " is read-only")
-                                .c_str());
+      throw nb::value_error(
+          (std::string(operand.role) + " is read-only").c_str());
     }
     throw nb::type_error(
         (std::string(operand.role) +
@@ -164,7 +164,8 @@ void take(Operand &operand, bool writable) {
   if (view.strides != nullptr) {
     operand.layout.strides.assign(view.strides, view.strides + view.ndim);
   } else {
-    operand.layout.strides = byteblend::python::contiguous_strides(operand.shape);
+    operand.layout.strides =
+        byteblend::python::contiguous_strides(operand.shape);
   }
   operand.layout.data = static_cast<std::uint8_t *>(view.buf);
 }
@@ -184,8 +185,7 @@ void check_sizes(const Operand &one, const Operand &other) {
   if (byte_count(one) != byte_count(other)) {
     throw nb::value_error((std::string("sizes differ: ") + one.role + " has " +
                            std::to_string(byte_count(one)) + " bytes, " +
-                           other.role + " " +
-                           std::to_string(byte_count(other)))
+                           other.role + " " + std::to_string(byte_count(other)))
                               .c_str());
   }
 }
@@ -197,11 +197,11 @@ void check_channels(byteblend::Mode mode, const Operand &operand) {
                        mode == byteblend::Mode::green_channel ||
                        mode == byteblend::Mode::blue_channel;
   if (channel && operand.shape.size() > 1 && operand.shape.back() != 3) {
-    throw nb::value_error(
-        (std::string(byteblend::name(mode)) + " blends packed RGB pixels, but " +
-         operand.role + " has shape " + shape_text(operand.shape) +
-         ", whose last axis is not 3")
-            .c_str());
+    throw nb::value_error((std::string(byteblend::name(mode)) +
+                           " blends packed RGB pixels, but " + operand.role +
+                           " has shape " + shape_text(operand.shape) +
+                           ", whose last axis is not 3")
+                              .c_str());
   }
 }
 
@@ -258,15 +258,14 @@ byteblend::Mode parse(nb::handle mode) {
                          ? PyUnicode_AsUTF8AndSize(mode.ptr(), &length)
                          : nullptr;
   if (text != nullptr) {
-    if (const auto parsed = byteblend::parse_mode(
-            {text, static_cast<std::size_t>(length)})) {
+    if (const auto parsed =
+            byteblend::parse_mode({text, static_cast<std::size_t>(length)})) {
       return *parsed;
     }
   }
   PyErr_Clear();
-  std::string message = "unknown blend mode " +
-                        text_of(mode, true) +
-                        "; the modes are:";
+  std::string message =
+      "unknown blend mode " + text_of(mode, true) + "; the modes are:";
   for (const byteblend::Mode known : byteblend::all_modes) {
     message += ' ';
     message += byteblend::name(known);
@@ -338,8 +337,8 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
 
   // A new array for a channel mode starts as bottom, so that its other two
   // channels are bottom's.
-  const bool fresh_channels = out_object.is_none() &&
-                              (mode == byteblend::Mode::red_channel ||
+  const bool fresh_channels =
+      out_object.is_none() && (mode == byteblend::Mode::red_channel ||
                                mode == byteblend::Mode::green_channel ||
                                mode == byteblend::Mode::blue_channel);
   const byteblend::Options options{.threads = thread_option,
@@ -358,7 +357,8 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
 
 void set_piece_size(std::size_t size) {
   if (size == 0 || size % 3 != 0 ||
-      size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+      size >
+          static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     throw nb::value_error("the piece size must be a positive multiple of 3 "
                           "below 2^31");
   }

@@ -60,8 +60,8 @@ Rows common_rows(const Extents &shape,
     if (!joins) {
       joins = true;
       for (const Extents *array : strides) {
-        joins = joins && (*array)[axis] ==
-                             static_cast<std::ptrdiff_t>(rows.length);
+        joins =
+            joins && (*array)[axis] == static_cast<std::ptrdiff_t>(rows.length);
       }
     }
     if (!joins) {
