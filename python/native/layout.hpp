@@ -4,13 +4,51 @@
 #ifndef BYTEBLEND_PYTHON_LAYOUT_HPP
 #define BYTEBLEND_PYTHON_LAYOUT_HPP
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace byteblend::python {
 
-using Extents = std::vector<std::ptrdiff_t>;
+// numpy's and the buffer protocol's limit on the number of axes.
+inline constexpr std::size_t most_axes = 64;
+
+// A shape or strides, one value an axis, held inline so that a blend call
+// allocates nothing.
+class Extents {
+public:
+  Extents() = default;
+  explicit Extents(std::size_t axes) : count_(axes) {}
+
+  // Takes the values of [first, last), at most most_axes of them.
+  template <class Iterator> void assign(Iterator first, Iterator last) {
+    count_ = 0;
+    for (; first != last && count_ < most_axes; ++first) {
+      values_[count_++] = static_cast<std::ptrdiff_t>(*first);
+    }
+  }
+
+  [[nodiscard]] std::size_t size() const { return count_; }
+  [[nodiscard]] bool empty() const { return count_ == 0; }
+  std::ptrdiff_t &operator[](std::size_t axis) { return values_[axis]; }
+  const std::ptrdiff_t &operator[](std::size_t axis) const {
+    return values_[axis];
+  }
+  [[nodiscard]] std::ptrdiff_t back() const { return values_[count_ - 1]; }
+  [[nodiscard]] const std::ptrdiff_t *begin() const { return values_.data(); }
+  [[nodiscard]] const std::ptrdiff_t *end() const {
+    return values_.data() + count_;
+  }
+
+  friend bool operator==(const Extents &one, const Extents &other) {
+    return std::equal(one.begin(), one.end(), other.begin(), other.end());
+  }
+
+private:
+  std::array<std::ptrdiff_t, most_axes> values_{};
+  std::size_t count_ = 0;
+};
 
 // One array: its first item and its strides, for a shape given beside it.
 struct Strided {

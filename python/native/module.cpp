@@ -3,8 +3,13 @@
 // written; the kernels then run without the GIL.
 #include <nanobind/nanobind.h>
 
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#include <numpy/arrayobject.h>
+
 #include <byteblend.hpp>
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -21,23 +26,12 @@ using byteblend::python::Strided;
 
 namespace {
 
-// numpy's objects that every call needs, looked up once.
-struct Numpy {
-  nb::object array_type;
-  nb::object empty;
-  nb::object uint8;
-  nb::object shares_memory;
-};
-
-Numpy &numpy() {
-  // Leaked on purpose: Python objects must not be released after the
-  // interpreter has finalized.
-  static Numpy *const objects = [] {
-    const nb::module_ module = nb::module_::import_("numpy");
-    return new Numpy{module.attr("ndarray"), module.attr("empty"),
-                     module.attr("uint8"), module.attr("shares_memory")};
-  }();
-  return *objects;
+// numpy.shares_memory, looked up once. Leaked on purpose: Python objects
+// must not be released after the interpreter has finalized.
+nb::handle shares_memory() {
+  static const nb::handle function =
+      nb::object(nb::module_::import_("numpy").attr("shares_memory")).release();
+  return function;
 }
 
 // The largest byte count one kernel call takes; tests set it small to
@@ -137,11 +131,31 @@ bool holds_bytes(const Py_buffer &view) {
           .c_str());
 }
 
-// Takes the operand's buffer, writable for out, and checks its items.
+// A numpy array is read through numpy's own interface, a few field reads
+// where the buffer protocol would build a description of it for each call.
+void take_array(Operand &operand, bool writable) {
+  auto *const array = reinterpret_cast<PyArrayObject *>(operand.object.ptr());
+  if (PyArray_TYPE(array) != NPY_UBYTE) {
+    refuse_items(operand);
+  }
+  if (writable && PyArray_ISWRITEABLE(array) == 0) {
+    throw nb::value_error(
+        (std::string(operand.role) + " is read-only").c_str());
+  }
+  const int axes = PyArray_NDIM(array);
+  operand.shape.assign(PyArray_DIMS(array), PyArray_DIMS(array) + axes);
+  operand.layout.strides.assign(PyArray_STRIDES(array),
+                                PyArray_STRIDES(array) + axes);
+  operand.layout.data = static_cast<std::uint8_t *>(PyArray_DATA(array));
+}
+
+// Takes the operand's memory, writable for out, and checks its items.
 void take(Operand &operand, bool writable) {
-  operand.is_array = PyObject_TypeCheck(
-      operand.object.ptr(),
-      reinterpret_cast<PyTypeObject *>(numpy().array_type.ptr()));
+  operand.is_array = PyArray_Check(operand.object.ptr()) != 0;
+  if (operand.is_array) {
+    take_array(operand, writable);
+    return;
+  }
   const int flags = writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO;
   if (!operand.buffer.acquire(operand.object.ptr(), flags)) {
     HeldBuffer readable;
@@ -242,7 +256,7 @@ void check_overlap(const Operand &out, const Strided &out_layout,
       byteblend::python::is_contiguous(shape, out_layout.strides) &&
       byteblend::python::is_contiguous(shape, input_layout.strides);
   if (both_contiguous ||
-      nb::cast<bool>(numpy().shares_memory(out.object, input.object))) {
+      nb::cast<bool>(shares_memory()(out.object, input.object))) {
     throw nb::value_error(
         (std::string("out overlaps ") + input.role +
          " without being the very same array; blend into a separate array "
@@ -304,13 +318,13 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
   nb::object result;
   Operand out("out", out_object);
   if (out_object.is_none()) {
-    nb::tuple shape = nb::steal<nb::tuple>(
-        PyTuple_New(static_cast<Py_ssize_t>(top.shape.size())));
-    for (std::size_t axis = 0; axis < top.shape.size(); ++axis) {
-      PyTuple_SET_ITEM(shape.ptr(), static_cast<Py_ssize_t>(axis),
-                       PyLong_FromSsize_t(top.shape[axis]));
+    std::array<npy_intp, byteblend::python::most_axes> dimensions{};
+    std::copy(top.shape.begin(), top.shape.end(), dimensions.begin());
+    result = nb::steal(PyArray_SimpleNew(static_cast<int>(top.shape.size()),
+                                         dimensions.data(), NPY_UBYTE));
+    if (!result) {
+      throw nb::python_error();
     }
-    result = numpy().empty(shape, numpy().uint8);
     out.object = result;
     take(out, true);
   } else {
@@ -368,6 +382,9 @@ void set_piece_size(std::size_t size) {
 } // namespace
 
 NB_MODULE(_native, module) {
+  if (_import_array() < 0) {
+    throw nb::python_error();
+  }
   module.doc() = "The compiled part of byteblend; use the byteblend package.";
   module.def("blend", &blend, nb::arg("mode").none(), nb::arg("top").none(),
              nb::arg("bottom").none(), nb::arg("out").none(),
