@@ -119,3 +119,28 @@ def test_blends_from_other_threads_at_once():
     for (top, bottom), result in zip(pairs, results):
         np.testing.assert_array_equal(result,
                                       direct("overlay", top, bottom, top))
+
+
+def test_the_gil_is_released_while_blending():
+    # While another thread blends, this one keeps running: the longest
+    # pause between its ticks is far shorter than one blend.
+    import threading
+    import time
+    top, bottom = random_bytes(48 << 20, 1), random_bytes(48 << 20, 2)
+    out = np.empty_like(top)
+    durations = []
+
+    def blend_three_times():
+        for _ in range(3):
+            start = time.perf_counter()
+            byteblend.color_burn(top, bottom, out, threads=1)
+            durations.append(time.perf_counter() - start)
+
+    worker = threading.Thread(target=blend_three_times)
+    ticks = [time.perf_counter()]
+    worker.start()
+    while worker.is_alive():
+        ticks.append(time.perf_counter())
+    worker.join()
+    longest_pause = max(b - a for a, b in zip(ticks, ticks[1:]))
+    assert longest_pause < min(durations) / 2, (longest_pause, durations)
