@@ -37,8 +37,10 @@ KERNELS = {
 def median_times(contenders, repetitions):
     """The median seconds of a call of each contender, timed in turn."""
     times = {name: [] for name in contenders}
-    for _ in range(repetitions):
-        for name, call in contenders.items():
+    order = list(contenders.items())
+    for repetition in range(repetitions):
+        # Each goes first as often as last.
+        for name, call in order if repetition % 2 else reversed(order):
             start = time.perf_counter()
             call()
             times[name].append(time.perf_counter() - start)
@@ -70,7 +72,7 @@ class Library:
         return lambda: kernel(*arguments)
 
 
-def peers_for(mode, top, bottom):
+def peers_for(mode, top, bottom, float_peer=True):
     """Each peer's call for this mode on the image, with its input made
     beforehand, and the conversions timed apart."""
     import blend_modes
@@ -83,7 +85,7 @@ def peers_for(mode, top, bottom):
              "multiplication": ImageChops.multiply,
              "screen": ImageChops.screen, "overlay": ImageChops.overlay,
              "lighten": ImageChops.lighter, "darken": ImageChops.darker}
-    if mode in chops and top.shape[-1] == 3:
+    if mode in chops:
         top_image, bottom_image = Image.fromarray(top), Image.fromarray(bottom)
         calls["Pillow"] = lambda: chops[mode](bottom_image, top_image)
         conversions["Pillow"] = lambda: (Image.fromarray(top),
@@ -102,7 +104,7 @@ def peers_for(mode, top, bottom):
               "lighten": blend_modes.lighten_only,
               "darken": blend_modes.darken_only,
               "color-dodge": blend_modes.dodge}
-    if mode in floats:
+    if mode in floats and float_peer:
         top_float = rgba(top).astype(float)
         bottom_float = rgba(bottom).astype(float)
         calls["blend-modes"] = lambda: floats[mode](bottom_float, top_float,
@@ -155,7 +157,7 @@ def images(shape, seed):
             rng.integers(0, 256, shape, np.uint8), np.zeros(shape, np.uint8))
 
 
-def image_table(library, shape, repetitions):
+def image_table(library, shape, repetitions, float_peer=True):
     top, bottom, out = images(shape, 1)
     print(f"\n### {shape[1]}x{shape[0]}, {shape[2]} channels "
           f"({top.nbytes / 2**20:.1f} MiB), threads=1, ms\n")
@@ -164,16 +166,23 @@ def image_table(library, shape, repetitions):
     print("|---" * (4 + len(PEERS)) + "|")
     conversion_times = {}
     for mode in modes_for(shape):
-        contenders = {
+        peers, conversions = peers_for(mode, top, bottom, float_peer)
+        # The contenders that take about a millisecond side by side, many
+        # times; the slow peers as often as a second or two allows.
+        fast = {
             "C": library.call(mode, top, bottom, out),
             "byteblend": lambda: byteblend.blend(mode, top, bottom, out,
                                                  threads=1),
         }
-        peers, conversions = peers_for(mode, top, bottom)
-        contenders.update(peers)
-        slow = "blend-modes" in peers
-        times = median_times(contenders, max(3, repetitions // 5)
-                             if slow else repetitions)
+        if "OpenCV" in peers:
+            fast["OpenCV"] = peers.pop("OpenCV")
+        times = median_times(fast, repetitions)
+        for peer, call in peers.items():
+            start = time.perf_counter()
+            call()
+            once = time.perf_counter() - start
+            count = min(repetitions, max(3, int(2.0 / once)))
+            times.update(median_times({peer: call}, count))
         for peer, convert in conversions.items():
             if peer not in conversion_times:
                 conversion_times[peer] = median_times({peer: convert},
@@ -228,7 +237,7 @@ def small_calls(library):
 def main():
     library = Library(sys.argv[1] if len(sys.argv) > 1
                       else "libbyteblend.so.1")
-    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 21
+    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 101
     versions = ", ".join(
         f"{name} {metadata.version(name)}" for name in
         ("numpy", "Pillow", "blend-modes", "image-blender",
@@ -237,7 +246,8 @@ def main():
           f"Python {sys.version.split()[0]}")
     small_calls(library)
     image_table(library, (1080, 1920, 3), repetitions)
-    image_table(library, (2160, 3840, 4), repetitions)
+    # blend-modes takes seconds a call at 4K: left to the 1080p table.
+    image_table(library, (2160, 3840, 4), repetitions, float_peer=False)
     thread_table((2160, 3840, 4), repetitions)
 
 
