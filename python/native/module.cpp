@@ -291,10 +291,12 @@ unsigned thread_count(nb::handle threads) {
   if (threads.is_none()) {
     return 0;
   }
-  if (PyLong_Check(threads.ptr()) == 0 || PyBool_Check(threads.ptr()) != 0) {
+  // Any integer (numpy's too) but a bool.
+  if (PyIndex_Check(threads.ptr()) == 0 || PyBool_Check(threads.ptr()) != 0) {
     throw nb::type_error("threads must be None or a positive int");
   }
-  const long long count = PyLong_AsLongLong(threads.ptr());
+  const nb::object index = nb::steal(PyNumber_Index(threads.ptr()));
+  const long long count = index ? PyLong_AsLongLong(index.ptr()) : -1;
   if (count < 1 || count > std::numeric_limits<unsigned>::max()) {
     PyErr_Clear();
     throw nb::value_error("threads must be None or a positive int");

@@ -98,7 +98,7 @@ def test_in_place_on_one_buffer_for_both():
     np.testing.assert_array_equal(data, wanted)
 
 
-@pytest.mark.parametrize("threads", [None, 1, 2, 3, 8])
+@pytest.mark.parametrize("threads", [None, 1, 2, 3, 8, np.int64(2)])
 def test_threads_give_the_same_bytes(mode, threads):
     shape = (301, 333, 3)
     top, bottom = random_bytes(shape, 10), random_bytes(shape, 11)
