@@ -144,3 +144,8 @@ def test_the_gil_is_released_while_blending():
     worker.join()
     longest_pause = max(b - a for a, b in zip(ticks, ticks[1:]))
     assert longest_pause < min(durations) / 2, (longest_pause, durations)
+
+
+def test_the_package_docstring_example():
+    import doctest
+    assert doctest.testmod(byteblend).failed == 0
