@@ -167,31 +167,35 @@ def image_table(library, shape, repetitions, float_peer=True):
     conversion_times = {}
     for mode in modes_for(shape):
         peers, conversions = peers_for(mode, top, bottom, float_peer)
-        # The contenders that take about a millisecond side by side, many
-        # times; the slow peers as often as a second or two allows.
-        fast = {
-            "C": library.call(mode, top, bottom, out),
-            "byteblend": lambda: byteblend.blend(mode, top, bottom, out,
-                                                 threads=1),
-        }
+        # byteblend and each contender that takes about a millisecond timed
+        # in pairs, side by side, many times (three at once would leave
+        # byteblend always in the middle, after the others had warmed the
+        # caches); the slow peers as often as a second or two allows.
+        def ours():
+            byteblend.blend(mode, top, bottom, out, threads=1)
+        pair = median_times({"C": library.call(mode, top, bottom, out),
+                             "byteblend": ours}, repetitions)
+        times, ratios = dict(pair), {}
         if "OpenCV" in peers:
-            fast["OpenCV"] = peers.pop("OpenCV")
-        times = median_times(fast, repetitions)
+            pair = median_times({"byteblend": ours,
+                                 "OpenCV": peers.pop("OpenCV")}, repetitions)
+            times["OpenCV"] = pair["OpenCV"]
+            ratios["OpenCV"] = pair["OpenCV"] / pair["byteblend"]
         for peer, call in peers.items():
             start = time.perf_counter()
             call()
             once = time.perf_counter() - start
             count = min(repetitions, max(3, int(2.0 / once)))
             times.update(median_times({peer: call}, count))
+            ratios[peer] = times[peer] / times["byteblend"]
         for peer, convert in conversions.items():
             if peer not in conversion_times:
                 conversion_times[peer] = median_times({peer: convert},
                                                       5)[peer]
-        ours = times["byteblend"]
-        cells = [f"{times['C'] * 1e3:.3f}", f"{ours * 1e3:.3f}",
-                 f"{ours / times['C']:.3f}"]
+        cells = [f"{times['C'] * 1e3:.3f}", f"{times['byteblend'] * 1e3:.3f}",
+                 f"{times['byteblend'] / times['C']:.3f}"]
         for peer in PEERS:
-            cells.append(f"{times[peer] * 1e3:.2f} ({times[peer] / ours:.1f}×)"
+            cells.append(f"{times[peer] * 1e3:.2f} ({ratios[peer]:.1f}×)"
                          if peer in times else "—")
         print(f"| {mode} | " + " | ".join(cells) + " |")
     print("\nConversions of the two arrays into each peer's input, ms: "

@@ -331,7 +331,6 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
     take(out, true);
   } else {
     result = nb::borrow(out_object);
-    out.object = out_object;
     take(out, true);
     check_sizes(top, out);
     check_sizes(bottom, out);
