@@ -55,6 +55,12 @@ def test_function_per_mode_is_blend_of_that_mode(mode):
     assert function.__doc__ and "blend()" in function.__doc__
 
 
+def test_zero_dimensional_arrays():
+    top, bottom = np.array(200, np.uint8), np.array(100, np.uint8)
+    result = byteblend.addition(top, bottom)
+    assert result.shape == () and int(result) == 255
+
+
 def test_mode_name_in_any_case():
     top, bottom = random_bytes(30, 1), random_bytes(30, 2)
     np.testing.assert_array_equal(

@@ -15,6 +15,7 @@ VIEWS = {
     "rows reversed": lambda a: a[::-1],
     "flat, every other byte": lambda a: a.reshape(-1)[::2],
     "one column": lambda a: a[:, 7],
+    "Fortran order": np.asfortranarray,
 }
 
 
