@@ -9,7 +9,8 @@
 #              under qemu-x86_64 as an AVX2 CPU (Haswell) and as an SSE-only
 #              one (Nehalem), each asserting the build the loader chose
 #   clang-tidy .clang-tidy over every translation unit built
-#   cppcheck   src/, include/, cli/ (where present) and fuzz/
+#   cppcheck   src/, include/, cli/ and python/native/ (where present) and
+#              fuzz/
 #   format     clang-format --dry-run -Werror over every tracked source
 # Usage: tools/ci_stages.sh [STAGE...]   (no argument: all, in this order)
 # Fuzz time per target in seconds: KERNEL_FUZZ_SECONDS (default 150),
@@ -204,6 +205,7 @@ stage_clang_tidy() {
 stage_cppcheck() {
   local dirs=(src include fuzz)
   [[ -d cli ]] && dirs+=(cli)
+  [[ -d python/native ]] && dirs+=(python/native)
   # Suppressed, each for its reason:
   #  useStlAlgorithm      a preference, not a fault;
   #  variableScope        src/element_loop.hpp: style only, in code tuned
@@ -213,7 +215,7 @@ stage_cppcheck() {
   #                       an assignment to it.
   cppcheck --enable=warning,style,performance,portability --std=c++20 \
     --language=c++ --inline-suppr --error-exitcode=1 -q \
-    -I include -I src -I tests -I cli \
+    -I include -I src -I tests -I cli -I python/native \
     --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
     --suppress=variableScope:src/element_loop.hpp \
     --suppress=redundantAssignment:src/lanes/fma_division.hpp \

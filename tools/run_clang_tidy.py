@@ -10,8 +10,17 @@ import subprocess
 import sys
 
 TIDY = os.environ.get("CLANG_TIDY", "clang-tidy-14")
+# Sources of packages in the build's venv (nanobind's, compiled into the
+# Python extension) are not this project's and are left out.
 # g++-only options that clang does not know.
 DROP = {"-fno-fast-math"}
+
+
+def is_foreign(folder):
+    """Headers of packages in the venv (nanobind) and of Python itself: not
+    this project's, so read as system headers, whose findings are not
+    shown."""
+    return "/site-packages/" in folder or "/include/python3" in folder
 
 
 def command_for(entry):
@@ -27,6 +36,8 @@ def command_for(entry):
             continue
         if argument == entry["file"] or argument in DROP:
             continue
+        if argument.startswith("-I") and is_foreign(argument[2:]):
+            argument = "-isystem" + argument[2:]
         flags.append(argument)
     return [TIDY, "--quiet", entry["file"], "--"] + flags
 
@@ -36,7 +47,8 @@ def main():
     for database in sys.argv[1:]:
         with open(database) as handle:
             entries += [e for e in json.load(handle)
-                        if e["file"].endswith(".cpp")]
+                        if e["file"].endswith(".cpp")
+                        and "/site-packages/" not in e["file"]]
     failed = 0
 
     def run(entry):

@@ -1,0 +1,400 @@
+// byteblend._native: blend() for numpy arrays and any other object with the
+// buffer protocol. Every argument is checked, and out made, before a byte is
+// written; the kernels then run without the GIL.
+#include <nanobind/nanobind.h>
+
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#include <numpy/arrayobject.h>
+
+#include <byteblend.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "layout.hpp"
+#include "strided_blend.hpp"
+
+namespace nb = nanobind;
+using byteblend::python::ByteRange;
+using byteblend::python::Extents;
+using byteblend::python::Strided;
+
+namespace {
+
+// numpy.shares_memory, looked up once. Leaked on purpose: Python objects
+// must not be released after the interpreter has finalized.
+nb::handle shares_memory() {
+  static const nb::handle function =
+      nb::object(nb::module_::import_("numpy").attr("shares_memory")).release();
+  return function;
+}
+
+// The largest byte count one kernel call takes; tests set it small to
+// check how large arrays are split.
+std::size_t piece_size = byteblend::default_chunk;
+
+// A Python object's buffer, released with this holder.
+class HeldBuffer {
+public:
+  HeldBuffer() = default;
+  HeldBuffer(const HeldBuffer &) = delete;
+  HeldBuffer &operator=(const HeldBuffer &) = delete;
+  HeldBuffer(HeldBuffer &&) = delete;
+  HeldBuffer &operator=(HeldBuffer &&) = delete;
+  ~HeldBuffer() {
+    if (held_) {
+      PyBuffer_Release(&view_);
+    }
+  }
+
+  // Asks for the buffer; false, with no Python error pending, if refused.
+  bool acquire(PyObject *object, int flags) {
+    held_ = PyObject_GetBuffer(object, &view_, flags) == 0;
+    if (!held_) {
+      PyErr_Clear();
+    }
+    return held_;
+  }
+
+  [[nodiscard]] const Py_buffer &view() const { return view_; }
+
+private:
+  Py_buffer view_{};
+  bool held_ = false;
+};
+
+// One of top, bottom and out, as the caller gave it.
+struct Operand {
+  Operand(const char *role_name, nb::handle given)
+      : role(role_name), object(given) {}
+
+  const char *role;
+  nb::handle object;
+  HeldBuffer buffer;
+  bool is_array = false;
+  Extents shape;
+  Strided layout;
+};
+
+std::string shape_text(const Extents &shape) {
+  std::string text = "(";
+  for (std::size_t axis = 0; axis < shape.size(); ++axis) {
+    text += std::to_string(shape[axis]);
+    text += shape.size() == 1 ? "," : axis + 1 < shape.size() ? ", " : "";
+  }
+  return text + ")";
+}
+
+// str() of an object, or its repr().
+std::string text_of(nb::handle object, bool repr = false) {
+  const nb::object text = nb::steal(repr ? PyObject_Repr(object.ptr())
+                                         : PyObject_Str(object.ptr()));
+  const char *utf8 = text ? PyUnicode_AsUTF8(text.ptr()) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return "?";
+  }
+  return utf8;
+}
+
+bool holds_bytes(const Py_buffer &view) {
+  if (view.itemsize != 1) {
+    return false;
+  }
+  if (view.format == nullptr) {
+    return true;
+  }
+  std::string_view format(view.format);
+  if (!format.empty() && std::string_view("@=<>!|").find(format.front()) !=
+                             std::string_view::npos) {
+    format.remove_prefix(1);
+  }
+  return format == "B";
+}
+
+[[noreturn]] void refuse_items(const Operand &operand) {
+  std::string what;
+  if (operand.is_array) {
+    what = "dtype " + text_of(operand.object.attr("dtype"));
+  } else {
+    const char *format = operand.buffer.view().format;
+    what = std::string("items of format '") +
+           (format != nullptr ? format : "B") + "'";
+  }
+  throw nb::type_error(
+      (std::string(operand.role) + " must hold uint8 values, not " + what)
+          .c_str());
+}
+
+// A numpy array is read through numpy's own interface, a few field reads
+// where the buffer protocol would build a description of it for each call.
+void take_array(Operand &operand, bool writable) {
+  auto *const array = reinterpret_cast<PyArrayObject *>(operand.object.ptr());
+  if (PyArray_TYPE(array) != NPY_UBYTE) {
+    refuse_items(operand);
+  }
+  if (writable && PyArray_ISWRITEABLE(array) == 0) {
+    throw nb::value_error(
+        (std::string(operand.role) + " is read-only").c_str());
+  }
+  const int axes = PyArray_NDIM(array);
+  operand.shape.assign(PyArray_DIMS(array), PyArray_DIMS(array) + axes);
+  operand.layout.strides.assign(PyArray_STRIDES(array),
+                                PyArray_STRIDES(array) + axes);
+  operand.layout.data = static_cast<std::uint8_t *>(PyArray_DATA(array));
+}
+
+// Takes the operand's memory, writable for out, and checks its items.
+void take(Operand &operand, bool writable) {
+  operand.is_array = PyArray_Check(operand.object.ptr()) != 0;
+  if (operand.is_array) {
+    take_array(operand, writable);
+    return;
+  }
+  const int flags = writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO;
+  if (!operand.buffer.acquire(operand.object.ptr(), flags)) {
+    HeldBuffer readable;
+    if (writable && readable.acquire(operand.object.ptr(), PyBUF_RECORDS_RO)) {
+      throw nb::value_error(
+          (std::string(operand.role) + " is read-only").c_str());
+    }
+    throw nb::type_error(
+        (std::string(operand.role) +
+         " must be a numpy array or an object with the buffer protocol, "
+         "not " +
+         text_of(operand.object.type().attr("__name__")))
+            .c_str());
+  }
+  const Py_buffer &view = operand.buffer.view();
+  if (!holds_bytes(view)) {
+    refuse_items(operand);
+  }
+  operand.shape.assign(view.shape, view.shape + view.ndim);
+  if (view.strides != nullptr) {
+    operand.layout.strides.assign(view.strides, view.strides + view.ndim);
+  } else {
+    operand.layout.strides =
+        byteblend::python::contiguous_strides(operand.shape);
+  }
+  operand.layout.data = static_cast<std::uint8_t *>(view.buf);
+}
+
+std::size_t byte_count(const Operand &operand) {
+  return byteblend::python::item_count(operand.shape);
+}
+
+// numpy arrays must agree in shape, anything else in size.
+void check_sizes(const Operand &one, const Operand &other) {
+  if (one.is_array && other.is_array && one.shape != other.shape) {
+    throw nb::value_error((std::string("shapes differ: ") + one.role + " " +
+                           shape_text(one.shape) + ", " + other.role + " " +
+                           shape_text(other.shape))
+                              .c_str());
+  }
+  if (byte_count(one) != byte_count(other)) {
+    throw nb::value_error((std::string("sizes differ: ") + one.role + " has " +
+                           std::to_string(byte_count(one)) + " bytes, " +
+                           other.role + " " + std::to_string(byte_count(other)))
+                              .c_str());
+  }
+}
+
+// The channel kernels take packed RGB: an array of pixels must have three
+// values each.
+void check_channels(byteblend::Mode mode, const Operand &operand) {
+  const bool channel = mode == byteblend::Mode::red_channel ||
+                       mode == byteblend::Mode::green_channel ||
+                       mode == byteblend::Mode::blue_channel;
+  if (channel && operand.shape.size() > 1 && operand.shape.back() != 3) {
+    throw nb::value_error((std::string(byteblend::name(mode)) +
+                           " blends packed RGB pixels, but " + operand.role +
+                           " has shape " + shape_text(operand.shape) +
+                           ", whose last axis is not 3")
+                              .c_str());
+  }
+}
+
+// An operand in the shape shared by all three: its own strides when it has
+// that shape, else the strides of a contiguous array of it.
+Strided in_shape(const Operand &operand, const Extents &shape) {
+  if (operand.shape == shape) {
+    return operand.layout;
+  }
+  if (!byteblend::python::is_contiguous(operand.shape,
+                                        operand.layout.strides)) {
+    throw nb::value_error(
+        (std::string(operand.role) + " is a non-contiguous buffer of shape " +
+         shape_text(operand.shape) + " and cannot be paired with shape " +
+         shape_text(shape) + "; pass a numpy array of that shape")
+            .c_str());
+  }
+  return {operand.layout.data, byteblend::python::contiguous_strides(shape)};
+}
+
+// out may be an input itself, but may not share bytes with it otherwise.
+void check_overlap(const Operand &out, const Strided &out_layout,
+                   const Operand &input, const Strided &input_layout,
+                   const Extents &shape) {
+  if (out_layout.data == input_layout.data &&
+      out_layout.strides == input_layout.strides) {
+    return;
+  }
+  const ByteRange out_bytes = byteblend::python::byte_range(shape, out_layout);
+  const ByteRange input_bytes =
+      byteblend::python::byte_range(shape, input_layout);
+  if (!byteblend::python::ranges_meet(out_bytes, input_bytes)) {
+    return;
+  }
+  // Interleaved views span the same range without sharing a byte; numpy
+  // tells exactly.
+  const bool both_contiguous =
+      byteblend::python::is_contiguous(shape, out_layout.strides) &&
+      byteblend::python::is_contiguous(shape, input_layout.strides);
+  if (both_contiguous ||
+      nb::cast<bool>(shares_memory()(out.object, input.object))) {
+    throw nb::value_error(
+        (std::string("out overlaps ") + input.role +
+         " without being the very same array; blend into a separate array "
+         "or into " +
+         input.role + " itself")
+            .c_str());
+  }
+}
+
+byteblend::Mode parse(nb::handle mode) {
+  Py_ssize_t length = 0;
+  const char *text = PyUnicode_Check(mode.ptr()) != 0
+                         ? PyUnicode_AsUTF8AndSize(mode.ptr(), &length)
+                         : nullptr;
+  if (text != nullptr) {
+    if (const auto parsed =
+            byteblend::parse_mode({text, static_cast<std::size_t>(length)})) {
+      return *parsed;
+    }
+  }
+  PyErr_Clear();
+  std::string message =
+      "unknown blend mode " + text_of(mode, true) + "; the modes are:";
+  for (const byteblend::Mode known : byteblend::all_modes) {
+    message += ' ';
+    message += byteblend::name(known);
+  }
+  throw nb::value_error(message.c_str());
+}
+
+unsigned thread_count(nb::handle threads) {
+  if (threads.is_none()) {
+    return 0;
+  }
+  // Any integer (numpy's too) but a bool.
+  if (PyIndex_Check(threads.ptr()) == 0 || PyBool_Check(threads.ptr()) != 0) {
+    throw nb::type_error("threads must be None or a positive int");
+  }
+  const nb::object index = nb::steal(PyNumber_Index(threads.ptr()));
+  const long long count = index ? PyLong_AsLongLong(index.ptr()) : -1;
+  if (count < 1 || count > std::numeric_limits<unsigned>::max()) {
+    PyErr_Clear();
+    throw nb::value_error("threads must be None or a positive int");
+  }
+  return static_cast<unsigned>(count);
+}
+
+nb::object blend(nb::handle mode_name, nb::handle top_object,
+                 nb::handle bottom_object, nb::handle out_object,
+                 nb::handle threads) {
+  const byteblend::Mode mode = parse(mode_name);
+  const unsigned thread_option = thread_count(threads);
+  Operand top("top", top_object);
+  Operand bottom("bottom", bottom_object);
+  take(top, false);
+  take(bottom, false);
+  check_sizes(top, bottom);
+  check_channels(mode, top);
+  check_channels(mode, bottom);
+
+  nb::object result;
+  Operand out("out", out_object);
+  if (out_object.is_none()) {
+    std::array<npy_intp, byteblend::python::most_axes> dimensions{};
+    std::copy(top.shape.begin(), top.shape.end(), dimensions.begin());
+    result = nb::steal(PyArray_SimpleNew(static_cast<int>(top.shape.size()),
+                                         dimensions.data(), NPY_UBYTE));
+    if (!result) {
+      throw nb::python_error();
+    }
+    out.object = result;
+    take(out, true);
+  } else {
+    result = nb::borrow(out_object);
+    take(out, true);
+    check_sizes(top, out);
+    check_sizes(bottom, out);
+    check_channels(mode, out);
+  }
+
+  // The shared shape: the first numpy array's, else top's.
+  const Extents &shape = top.is_array      ? top.shape
+                         : bottom.is_array ? bottom.shape
+                         : out.is_array    ? out.shape
+                                           : top.shape;
+  const Strided top_layout = in_shape(top, shape);
+  const Strided bottom_layout = in_shape(bottom, shape);
+  const Strided out_layout = in_shape(out, shape);
+  if (!out_object.is_none()) {
+    check_overlap(out, out_layout, top, top_layout, shape);
+    check_overlap(out, out_layout, bottom, bottom_layout, shape);
+  }
+
+  // A new array for a channel mode starts as bottom, so that its other two
+  // channels are bottom's.
+  const bool fresh_channels =
+      out_object.is_none() && (mode == byteblend::Mode::red_channel ||
+                               mode == byteblend::Mode::green_channel ||
+                               mode == byteblend::Mode::blue_channel);
+  const byteblend::Options options{.threads = thread_option,
+                                   .chunk = piece_size};
+  {
+    const nb::gil_scoped_release unlocked;
+    if (fresh_channels) {
+      byteblend::python::copy_to_contiguous(shape, bottom_layout,
+                                            out_layout.data);
+    }
+    byteblend::python::blend_arrays(mode, shape, top_layout, bottom_layout,
+                                    out_layout, options);
+  }
+  return result;
+}
+
+void set_piece_size(std::size_t size) {
+  if (size == 0 || size % 3 != 0 ||
+      size >
+          static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    throw nb::value_error("the piece size must be a positive multiple of 3 "
+                          "below 2^31");
+  }
+  piece_size = size;
+}
+
+} // namespace
+
+NB_MODULE(_native, module) {
+  if (_import_array() < 0) {
+    throw nb::python_error();
+  }
+  module.doc() = "The compiled part of byteblend; use the byteblend package.";
+  module.def("blend", &blend, nb::arg("mode").none(), nb::arg("top").none(),
+             nb::arg("bottom").none(), nb::arg("out").none(),
+             nb::arg("threads").none(),
+             "blend(mode, top, bottom, out, threads) -> out or a new array");
+  module.def("_set_piece_size", &set_piece_size, nb::arg("size"),
+             "Sets the most bytes one kernel call takes (for tests).");
+  module.def(
+      "_piece_size", [] { return piece_size; },
+      "The most bytes one kernel call takes.");
+  module.attr("default_piece_size") = byteblend::default_chunk;
+}
