@@ -70,6 +70,14 @@ struct ColorDodge {
   }
 };
 
+// Burn's divisor T = t / 255 may come from a single multiply by the float
+// just below 1/255 instead of the correctly rounded division (a multiply and
+// a fused multiply-add, or a divide): no pair's byte moves. A search of the
+// floats near 1/255 found this one, and the exhaustive tests prove it on
+// every route; 1/255 itself moves 30 pairs, and dodge has no such constant.
+constexpr float kJustBelowReciprocalOf255 = 0x1.0101p-8F;
+static_assert(kJustBelowReciprocalOf255 < 1.0F / 255.0F);
+
 // 1 - (1 - B) / T, scaled by 255, plus 0.5, truncated (toward zero, also
 // below zero); negative results become 0 on the way back to bytes.
 // 255 (1 - q) + 0.5 is computed as 255.5 - 255 q.
@@ -79,7 +87,7 @@ struct ColorBurn {
     return L::on_floats(t, b, [](auto top, auto bottom) {
       using Floats = decltype(top);
       const Floats q =
-          (1.0F - L::divide_by_255(bottom)) / L::divide_by_255(top);
+          (1.0F - L::divide_by_255(bottom)) / (top * kJustBelowReciprocalOf255);
       return L::truncate(
           L::multiply_add(q, Floats{} - 255.0F, Floats{} + 255.5F));
     });
