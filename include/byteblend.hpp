@@ -166,7 +166,7 @@ inline bool overlaps_partly(std::span<const std::uint8_t> a,
     return false;
   }
   // std::less orders pointers into different arrays too.
-  const std::less<const std::uint8_t *> below;
+  const std::less<> below;
   return below(a.data(), b.data() + b.size()) &&
          below(b.data(), a.data() + a.size());
 }
