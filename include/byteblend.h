@@ -6,7 +6,11 @@
  * being applied) and one of `bottom` (the layer it is applied to), and writes
  * the blended value to `result` at the same index. Indices at or beyond
  * `length` are never read or written; a `length` of zero or below touches
- * nothing. `result` may be the very same array as `top` or `bottom`.
+ * nothing. `result` may be the very same array as `top` or `bottom`, but
+ * not an array that overlaps either of them at another offset: the vector
+ * routes read a whole vector of inputs before they store any result, so
+ * such a call does not see the results of lower indices as a loop that goes
+ * one index at a time would.
  *
  * In the formulas below t is the top value and b the bottom value, 0..255.
  * The kernels keep no state and may be called from any number of threads.

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <span>
@@ -155,6 +156,21 @@ struct Options {
 
 namespace detail {
 
+// Whether a and b share a byte without starting at the same one. The
+// kernels allow result to be exactly top or bottom, but an array that
+// overlaps an input at another offset does not get the element loop's order
+// from the vector routes, which read a whole vector before storing any of it.
+inline bool overlaps_partly(std::span<const std::uint8_t> a,
+                            std::span<const std::uint8_t> b) {
+  if (a.empty() || b.empty() || a.data() == b.data()) {
+    return false;
+  }
+  // std::less orders pointers into different arrays too.
+  const std::less<> below;
+  return below(a.data(), b.data() + b.size()) &&
+         below(b.data(), a.data() + a.size());
+}
+
 // Calls work(first, last) on contiguous ranges that together cover
 // [0, count) exactly once, each range on its own thread (the calling thread
 // takes one of them), and returns when all are done. Each range's first
@@ -173,7 +189,8 @@ void split_across_threads(std::size_t count, std::size_t granule,
 // Blends top onto bottom into result, byte by byte, for any size. result may
 // be top or bottom itself. The channel modes write only their channel of each
 // packed RGB pixel and leave the other two bytes of result as they were.
-// Throws std::invalid_argument when the three sizes differ, or when the chunk
+// Throws std::invalid_argument when the three sizes differ, when result
+// overlaps top or bottom without being that very array, or when the chunk
 // is not a positive multiple of 3 that a kernel can take.
 inline void blend(Mode mode, std::span<const std::uint8_t> top,
                   std::span<const std::uint8_t> bottom,
@@ -183,6 +200,11 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
                                 std::to_string(top.size()) + " bytes, bottom " +
                                 std::to_string(bottom.size()) + ", result " +
                                 std::to_string(result.size()));
+  }
+  if (detail::overlaps_partly(result, top) ||
+      detail::overlaps_partly(result, bottom)) {
+    throw std::invalid_argument("byteblend::blend: result overlaps top or "
+                                "bottom at another offset");
   }
   constexpr auto largest =
       static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());

@@ -2,6 +2,7 @@
 // This file is compiled once per instruction set; the build defines
 // BYTEBLEND_TARGET_NAMESPACE and the compiler flags of that set.
 #include "element_loop.hpp"
+#include "float_environment.hpp"
 #include "formulas/channel.hpp"
 #include "formulas/direct.hpp"
 #include "formulas/normalized.hpp"
@@ -16,6 +17,13 @@ using L = TargetLanes;
   void name(std::int32_t length, const std::uint8_t *top,                      \
             const std::uint8_t *bottom, std::uint8_t *result) {                \
     blend_every_byte<L, formula>(length, top, bottom, result);                 \
+  }
+// For the kernels that compute in floating point.
+#define BYTEBLEND_EVERY_BYTE_IN_FLOAT(name, formula)                           \
+  void name(std::int32_t length, const std::uint8_t *top,                      \
+            const std::uint8_t *bottom, std::uint8_t *result) {                \
+    blend_every_byte_in_default_environment<L, formula>(length, top, bottom,   \
+                                                        result);               \
   }
 #define BYTEBLEND_ONE_CHANNEL(name, start)                                     \
   void name(std::int32_t length, const std::uint8_t *top,                      \
@@ -34,7 +42,7 @@ BYTEBLEND_EVERY_BYTE(OpacityBlend, Opacity)
 BYTEBLEND_EVERY_BYTE(OverlayBlend, Overlay)
 BYTEBLEND_EVERY_BYTE(LightenBlend, Lighten)
 BYTEBLEND_EVERY_BYTE(DarkenBlend, Darken)
-BYTEBLEND_EVERY_BYTE(ColorDodgeBlend, ColorDodge)
-BYTEBLEND_EVERY_BYTE(ColorBurnBlend, ColorBurn)
+BYTEBLEND_EVERY_BYTE_IN_FLOAT(ColorDodgeBlend, ColorDodge)
+BYTEBLEND_EVERY_BYTE_IN_FLOAT(ColorBurnBlend, ColorBurn)
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE

@@ -2,9 +2,11 @@
 // check and the chunking that lets blend() take arrays of any size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <set>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -160,3 +162,49 @@ TEST(Blend, ResultMayBeTheBottomArray) {
 }
 
 } // namespace
+
+// result at another offset inside top or bottom throws before anything is
+// written; the very same array, an adjacent one, or top overlapping bottom
+// (both only read) are fine.
+TEST(Blend, ResultOverlappingAnInputElsewhereThrows) {
+  constexpr std::size_t kSize = 32;
+  constexpr std::uint8_t kMarker = 0x77;
+  struct Case {
+    std::size_t top, bottom, result; // offsets into one shared buffer
+    bool throws;
+  };
+  const Case cases[] = {
+      {0, 64, 1, true},         {0, 64, kSize - 1, true},
+      {1, 64, 0, true},         {64, 0, 1, true},
+      {64, 33, 2, true},        {64, 32, 63, true},
+      {0, 64, 0, false},        {0, 64, 64, false},
+      {0, 64, kSize, false},    {kSize, 64, 0, false},
+      {0, 1, 2 * kSize, false}, {0, 64, 64 + kSize, false},
+  };
+  for (const Case c : cases) {
+    std::vector<std::uint8_t> buffer = random_bytes(4 * kSize, 3);
+    const std::span<std::uint8_t> all(buffer);
+    const auto top = all.subspan(c.top, kSize);
+    const auto bottom = all.subspan(c.bottom, kSize);
+    const auto result = all.subspan(c.result, kSize);
+    std::ranges::fill(result, kMarker);
+    const std::vector<std::uint8_t> before = buffer;
+    if (c.throws) {
+      EXPECT_THROW(byteblend::blend(Mode::addition, top, bottom, result),
+                   std::invalid_argument)
+          << c.top << ", " << c.bottom << ", " << c.result;
+      EXPECT_EQ(buffer, before) << "written despite the overlap";
+    } else {
+      EXPECT_NO_THROW(byteblend::blend(Mode::addition, top, bottom, result))
+          << c.top << ", " << c.bottom << ", " << c.result;
+    }
+  }
+}
+
+// Empty arrays overlap nothing, wherever they point.
+TEST(Blend, EmptyArraysNeverOverlap) {
+  std::vector<std::uint8_t> buffer(8);
+  const std::span<std::uint8_t> all(buffer);
+  EXPECT_NO_THROW(byteblend::blend(Mode::screen, all.subspan(0, 0),
+                                   all.subspan(1, 0), all.subspan(2, 0)));
+}

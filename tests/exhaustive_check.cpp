@@ -7,7 +7,7 @@
 namespace testing_support {
 
 std::int32_t count_mismatches_over_all_pairs(const reference::Kernel &kernel,
-                                             KernelPointer function,
+                                             const KernelCall &function,
                                              std::string_view label) {
   constexpr std::int32_t kPairs = 256 * 256;
   constexpr std::uint8_t kUntouched = 0xA5;

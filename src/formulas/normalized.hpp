@@ -5,7 +5,8 @@
 // single-precision route and are used here. Color dodge and color burn hit
 // exact halves for some pairs, where the single-precision route decides the
 // result, so they follow that route operation by operation: normalize each
-// value (x / 255), divide, scale by 255, add 0.5, truncate, clamp.
+// value (x / 255), divide, scale by 255, add 0.5, truncate, clamp (merged
+// where every pair gives the same bytes, as said below).
 #ifndef BYTEBLEND_FORMULAS_NORMALIZED_HPP
 #define BYTEBLEND_FORMULAS_NORMALIZED_HPP
 
@@ -40,42 +41,55 @@ struct Overlay {
   }
 };
 
-// 255 where t is 255; otherwise B / (1 - T) scaled, rounded, clamped to 255.
-// Lanes that take the fixed result divide by 1 instead, so no lane ever
-// divides by zero.
+// The fixed results at t = 255 (dodge) and t = 0 (burn) come out of the
+// general route without a select. These kernels run with every
+// floating-point exception masked (float_environment.hpp), so the division
+// by zero there gives an infinity, or a NaN for 0 / 0, and:
+// - dodge's clamp to 255 is taken in single precision, where both the
+//   infinity and the NaN (a comparison with a NaN is false) become 255;
+// - burn's infinity or NaN truncates to INT32_MIN, which the lane kit's
+//   saturating return to bytes makes 0, as it does every negative value:
+//   burn needs no clamp of its own.
+//
+// Where a formula multiplies and adds, L::multiply_add rounds once on the
+// routes with fused multiply-add and twice elsewhere; for these two formulas
+// both give the bytes of the defined route (scale, round, add 0.5, round)
+// for every pair, which the exhaustive tests check on every route.
+
+// B / (1 - T), scaled by 255, plus 0.5, clamped to 255, truncated.
 struct ColorDodge {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
     return L::on_floats(t, b, [](auto top, auto bottom) {
       using Floats = decltype(top);
-      using Ints = decltype(L::truncate(top));
-      const auto top_full = top == 255.0F;
-      const Floats T = L::divide_by_255(top);
-      const Floats B = L::divide_by_255(bottom);
-      const Floats divisor = top_full ? Floats{} + 1.0F : 1.0F - T;
-      const Floats scaled = B / divisor * 255.0F;
-      const Ints rounded = L::truncate(scaled + 0.5F);
-      return top_full ? Ints{} + 255 : minimum(rounded, Ints{} + 255);
+      const Floats q =
+          L::divide_by_255(bottom) / (1.0F - L::divide_by_255(top));
+      const Floats s = L::multiply_add(q, Floats{} + 255.0F, Floats{} + 0.5F);
+      return L::truncate(L::lesser(s, Floats{} + 255.0F));
     });
   }
 };
 
-// 0 where t is 0; otherwise 1 - (1 - B) / T scaled, rounded (the sum may be
-// negative and truncates toward zero), clamped to 0. Lanes that take the
-// fixed result divide by 1 instead.
+// Burn's divisor T = t / 255 may come from a single multiply by the float
+// just below 1/255 instead of the correctly rounded division (a multiply and
+// a fused multiply-add, or a divide): no pair's byte moves. A search of the
+// floats near 1/255 found this one, and the exhaustive tests prove it on
+// every route; 1/255 itself moves 30 pairs, and dodge has no such constant.
+constexpr float kJustBelowReciprocalOf255 = 0x1.0101p-8F;
+static_assert(kJustBelowReciprocalOf255 < 1.0F / 255.0F);
+
+// 1 - (1 - B) / T, scaled by 255, plus 0.5, truncated (toward zero, also
+// below zero); negative results become 0 on the way back to bytes.
+// 255 (1 - q) + 0.5 is computed as 255.5 - 255 q.
 struct ColorBurn {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
     return L::on_floats(t, b, [](auto top, auto bottom) {
       using Floats = decltype(top);
-      using Ints = decltype(L::truncate(top));
-      const auto top_zero = top == 0.0F;
-      const Floats T = L::divide_by_255(top);
-      const Floats B = L::divide_by_255(bottom);
-      const Floats divisor = top_zero ? Floats{} + 1.0F : T;
-      const Floats scaled = (1.0F - (1.0F - B) / divisor) * 255.0F;
-      const Ints rounded = L::truncate(scaled + 0.5F);
-      return top_zero ? Ints{} : maximum(rounded, Ints{});
+      const Floats q =
+          (1.0F - L::divide_by_255(bottom)) / (top * kJustBelowReciprocalOf255);
+      return L::truncate(
+          L::multiply_add(q, Floats{} - 255.0F, Floats{} + 255.5F));
     });
   }
 };

@@ -65,32 +65,37 @@ struct Avx2Lanes {
         std::bit_cast<__m256i>(a), _mm256_set1_epi16(static_cast<short>(b))));
   }
 
+  // Runs f on the values as floats, a quarter of the lanes at a time; f
+  // returns 32-bit integers, which come back as bytes clamped to 0..255.
+  // One byte shuffle widens each quarter: quarter j holds bytes 4j..4j+3 of
+  // both 128-bit halves, and the saturating packs, which also work within
+  // 128-bit halves, put them back in their places.
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
     const __m256i xv = std::bit_cast<__m256i>(x);
     const __m256i yv = std::bit_cast<__m256i>(y);
-    const __m128i x_halves[2] = {_mm256_castsi256_si128(xv),
-                                 _mm256_extracti128_si256(xv, 1)};
-    const __m128i y_halves[2] = {_mm256_castsi256_si128(yv),
-                                 _mm256_extracti128_si256(yv, 1)};
-    __m256i eighths[4];
-    for (int k = 0; k < 4; ++k) {
-      const __m128i xs =
-          (k % 2) != 0 ? _mm_srli_si128(x_halves[k / 2], 8) : x_halves[k / 2];
-      const __m128i ys =
-          (k % 2) != 0 ? _mm_srli_si128(y_halves[k / 2], 8) : y_halves[k / 2];
-      eighths[k] = std::bit_cast<__m256i>(f(
-          __builtin_convertvector(std::bit_cast<Ints>(_mm256_cvtepu8_epi32(xs)),
-                                  Floats),
-          __builtin_convertvector(std::bit_cast<Ints>(_mm256_cvtepu8_epi32(ys)),
-                                  Floats)));
+    __m256i quarters[4];
+    for (int j = 0; j < 4; ++j) {
+      const __m256i widen = quarter_of_each_half(j);
+      quarters[j] = std::bit_cast<__m256i>(
+          f(std::bit_cast<Floats>(
+                _mm256_cvtepi32_ps(_mm256_shuffle_epi8(xv, widen))),
+            std::bit_cast<Floats>(
+                _mm256_cvtepi32_ps(_mm256_shuffle_epi8(yv, widen)))));
     }
-    // The packs interleave 32-bit groups of the four results per 128-bit
-    // half; the permutation puts them back in order.
-    const __m256i packed =
-        _mm256_packus_epi16(_mm256_packs_epi32(eighths[0], eighths[1]),
-                            _mm256_packs_epi32(eighths[2], eighths[3]));
-    return std::bit_cast<Bytes>(_mm256_permutevar8x32_epi32(
-        packed, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+    return std::bit_cast<Bytes>(
+        _mm256_packus_epi16(_mm256_packs_epi32(quarters[0], quarters[1]),
+                            _mm256_packs_epi32(quarters[2], quarters[3])));
+  }
+
+  // The shuffle that puts byte 4j + m of each 128-bit half into the low
+  // byte of the half's dword m and zeroes the rest (an index with its high
+  // bit set selects zero).
+  static __m256i quarter_of_each_half(int j) {
+    constexpr int kZeroes = static_cast<int>(0x80808000U);
+    const __m128i half =
+        _mm_setr_epi32(kZeroes | (4 * j), kZeroes | (4 * j + 1),
+                       kZeroes | (4 * j + 2), kZeroes | (4 * j + 3));
+    return _mm256_broadcastsi128_si256(half);
   }
 
   static Floats divide_by_255(Floats x) {
@@ -100,7 +105,21 @@ struct Avx2Lanes {
                                                    std::bit_cast<__m256>(c)));
     });
   }
-  static Ints truncate(Floats x) { return __builtin_convertvector(x, Ints); }
+  // a where a < b, else b (also where either is a NaN), as MINPS does.
+  static Floats lesser(Floats a, Floats b) {
+    return std::bit_cast<Floats>(
+        _mm256_min_ps(std::bit_cast<__m256>(a), std::bit_cast<__m256>(b)));
+  }
+  // a * b + c, rounded once.
+  static Floats multiply_add(Floats a, Floats b, Floats c) {
+    return std::bit_cast<Floats>(_mm256_fmadd_ps(std::bit_cast<__m256>(a),
+                                                 std::bit_cast<__m256>(b),
+                                                 std::bit_cast<__m256>(c)));
+  }
+  // Toward zero; infinities, NaNs and values out of range give INT32_MIN.
+  static Ints truncate(Floats x) {
+    return std::bit_cast<Ints>(_mm256_cvttps_epi32(std::bit_cast<__m256>(x)));
+  }
 };
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE

@@ -12,16 +12,6 @@
 
 #include "fma_division.hpp"
 
-// Lane indices for __builtin_shufflevector.
-#define BYTEBLEND_LANES_16(n)                                                  \
-  (n), (n) + 1, (n) + 2, (n) + 3, (n) + 4, (n) + 5, (n) + 6, (n) + 7, (n) + 8, \
-      (n) + 9, (n) + 10, (n) + 11, (n) + 12, (n) + 13, (n) + 14, (n) + 15
-#define BYTEBLEND_LANES_0_TO_31 BYTEBLEND_LANES_16(0), BYTEBLEND_LANES_16(16)
-#define BYTEBLEND_LANES_32_TO_63 BYTEBLEND_LANES_16(32), BYTEBLEND_LANES_16(48)
-// Bytes 16 k to 16 k + 15 of a 64-byte vector.
-#define BYTEBLEND_QUARTER(v, k)                                                \
-  __builtin_shufflevector(v, v, BYTEBLEND_LANES_16(16 * (k)))
-
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
 struct Avx512Lanes {
@@ -29,8 +19,6 @@ struct Avx512Lanes {
   typedef std::uint16_t Words __attribute__((vector_size(64)));
   typedef std::int32_t Ints __attribute__((vector_size(64)));
   typedef float Floats __attribute__((vector_size(64)));
-  typedef std::uint8_t Quarter __attribute__((vector_size(16)));
-  typedef std::uint8_t Half __attribute__((vector_size(32)));
   using Mask = __mmask64;
   static constexpr std::ptrdiff_t kCount = 64;
   static constexpr bool kMaskedMemory = true;
@@ -93,33 +81,35 @@ struct Avx512Lanes {
         std::bit_cast<__m512i>(a), _mm512_set1_epi16(static_cast<short>(b))));
   }
 
+  // Runs f on the values as floats, a quarter of the lanes at a time; f
+  // returns 32-bit integers, which come back as bytes clamped to 0..255.
+  // One byte shuffle widens each quarter: quarter j holds bytes 4j..4j+3 of
+  // every 128-bit lane, and the saturating packs, which also work within
+  // 128-bit lanes, put them back in their places.
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
-    // vpmovzxbd and vpmovdb; the zero-masking forms keep GCC 12 from
-    // warning about the undefined source of the plain ones, and GCC's own
-    // vector conversions would go lane by lane.
-    const auto quarter = [&f](Quarter xq, Quarter yq) {
-      constexpr __mmask16 kAll = 0xFFFF;
-      const Ints xi = std::bit_cast<Ints>(
-          _mm512_maskz_cvtepu8_epi32(kAll, std::bit_cast<__m128i>(xq)));
-      const Ints yi = std::bit_cast<Ints>(
-          _mm512_maskz_cvtepu8_epi32(kAll, std::bit_cast<__m128i>(yq)));
-      const Ints r = f(__builtin_convertvector(xi, Floats),
-                       __builtin_convertvector(yi, Floats));
-      return std::bit_cast<Quarter>(
-          _mm512_maskz_cvtepi32_epi8(kAll, std::bit_cast<__m512i>(r)));
-    };
-    const Quarter q0 =
-        quarter(BYTEBLEND_QUARTER(x, 0), BYTEBLEND_QUARTER(y, 0));
-    const Quarter q1 =
-        quarter(BYTEBLEND_QUARTER(x, 1), BYTEBLEND_QUARTER(y, 1));
-    const Quarter q2 =
-        quarter(BYTEBLEND_QUARTER(x, 2), BYTEBLEND_QUARTER(y, 2));
-    const Quarter q3 =
-        quarter(BYTEBLEND_QUARTER(x, 3), BYTEBLEND_QUARTER(y, 3));
-    const Half low = __builtin_shufflevector(q0, q1, BYTEBLEND_LANES_0_TO_31);
-    const Half high = __builtin_shufflevector(q2, q3, BYTEBLEND_LANES_0_TO_31);
-    return __builtin_shufflevector(low, high, BYTEBLEND_LANES_0_TO_31,
-                                   BYTEBLEND_LANES_32_TO_63);
+    const __m512i xv = std::bit_cast<__m512i>(x);
+    const __m512i yv = std::bit_cast<__m512i>(y);
+    __m512i quarters[4];
+    for (int j = 0; j < 4; ++j) {
+      const __m512i widen = quarter_of_each_lane(j);
+      quarters[j] = std::bit_cast<__m512i>(
+          f(__builtin_convertvector(
+                std::bit_cast<Ints>(_mm512_shuffle_epi8(xv, widen)), Floats),
+            __builtin_convertvector(
+                std::bit_cast<Ints>(_mm512_shuffle_epi8(yv, widen)), Floats)));
+    }
+    return std::bit_cast<Bytes>(
+        _mm512_packus_epi16(_mm512_packs_epi32(quarters[0], quarters[1]),
+                            _mm512_packs_epi32(quarters[2], quarters[3])));
+  }
+
+  // The shuffle that puts byte 4j + m of each 128-bit lane into the low
+  // byte of the lane's dword m and zeroes the rest (an index with its high
+  // bit set selects zero).
+  static __m512i quarter_of_each_lane(int j) {
+    constexpr int kZeroes = static_cast<int>(0x80808000U);
+    return _mm512_set4_epi32(kZeroes | (4 * j + 3), kZeroes | (4 * j + 2),
+                             kZeroes | (4 * j + 1), kZeroes | (4 * j));
   }
 
   static Floats divide_by_255(Floats x) {
@@ -129,7 +119,26 @@ struct Avx512Lanes {
                                                    std::bit_cast<__m512>(c)));
     });
   }
-  static Ints truncate(Floats x) { return __builtin_convertvector(x, Ints); }
+  // a where a < b, else b (also where either is a NaN), as MINPS does.
+  static Floats lesser(Floats a, Floats b) {
+    constexpr __mmask16 kAll = 0xFFFF;
+    return std::bit_cast<Floats>(_mm512_maskz_min_ps(
+        kAll, std::bit_cast<__m512>(a), std::bit_cast<__m512>(b)));
+  }
+  // a * b + c, rounded once.
+  static Floats multiply_add(Floats a, Floats b, Floats c) {
+    return std::bit_cast<Floats>(_mm512_fmadd_ps(std::bit_cast<__m512>(a),
+                                                 std::bit_cast<__m512>(b),
+                                                 std::bit_cast<__m512>(c)));
+  }
+  // Toward zero; infinities, NaNs and values out of range give INT32_MIN.
+  // The zero-masking form keeps GCC 12 from warning about the undefined
+  // source of the plain one.
+  static Ints truncate(Floats x) {
+    constexpr __mmask16 kAll = 0xFFFF;
+    return std::bit_cast<Ints>(
+        _mm512_maskz_cvttps_epi32(kAll, std::bit_cast<__m512>(x)));
+  }
 };
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE

@@ -8,6 +8,8 @@
 #ifndef BYTEBLEND_LANES_SCALAR_HPP
 #define BYTEBLEND_LANES_SCALAR_HPP
 
+#include <xmmintrin.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -43,17 +45,28 @@ struct ScalarLanes {
     return (a * b) >> 16;
   }
 
-  // Runs f on the values as single-precision floats; f returns 32-bit
-  // integers, one per value, each in 0..255.
+  // Runs f on the values as single-precision floats; f returns a 32-bit
+  // integer, which comes back clamped to 0..255 as the vector routes'
+  // saturating packs do.
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
-    return f(static_cast<float>(x), static_cast<float>(y));
+    return maximum(
+        minimum(f(static_cast<float>(x), static_cast<float>(y)), 255), 0);
   }
 
   // x / 255 correctly rounded, for x a whole number 0..255.
   static float divide_by_255(float x) { return x / 255.0F; }
 
-  // Conversion toward zero to a signed 32-bit integer.
-  static std::int32_t truncate(float x) { return static_cast<std::int32_t>(x); }
+  // a where a < b, else b (also where either is a NaN).
+  static float lesser(float a, float b) { return a < b ? a : b; }
+
+  // a * b + c, rounded twice (the plain route uses no fused multiply-add).
+  static float multiply_add(float a, float b, float c) { return a * b + c; }
+
+  // Conversion toward zero to a signed 32-bit integer, as the instruction
+  // does it: infinities, NaNs and values out of range give INT32_MIN.
+  static std::int32_t truncate(float x) {
+    return _mm_cvttss_si32(_mm_set_ss(x));
+  }
 };
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE

@@ -63,6 +63,8 @@ struct Sse2Lanes {
         std::bit_cast<__m128i>(a), _mm_set1_epi16(static_cast<short>(b))));
   }
 
+  // Runs f on the values as floats, a quarter of the lanes at a time; f
+  // returns 32-bit integers, which come back as bytes clamped to 0..255.
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i xv = std::bit_cast<__m128i>(x);
@@ -83,14 +85,24 @@ struct Sse2Lanes {
           f(__builtin_convertvector(std::bit_cast<Ints>(xi), Floats),
             __builtin_convertvector(std::bit_cast<Ints>(yi), Floats)));
     }
-    // Every value is 0..255, so the saturating packs keep it as it is.
+    // Saturating packs: below 0 gives 0, above 255 gives 255.
     return std::bit_cast<Bytes>(
         _mm_packus_epi16(_mm_packs_epi32(quarters[0], quarters[1]),
                          _mm_packs_epi32(quarters[2], quarters[3])));
   }
 
   static Floats divide_by_255(Floats x) { return x / 255.0F; }
-  static Ints truncate(Floats x) { return __builtin_convertvector(x, Ints); }
+  // a where a < b, else b (also where either is a NaN), as MINPS does.
+  static Floats lesser(Floats a, Floats b) {
+    return std::bit_cast<Floats>(
+        _mm_min_ps(std::bit_cast<__m128>(a), std::bit_cast<__m128>(b)));
+  }
+  // a * b + c, rounded twice: SSE2 has no fused multiply-add.
+  static Floats multiply_add(Floats a, Floats b, Floats c) { return a * b + c; }
+  // Toward zero; infinities, NaNs and values out of range give INT32_MIN.
+  static Ints truncate(Floats x) {
+    return std::bit_cast<Ints>(_mm_cvttps_epi32(std::bit_cast<__m128>(x)));
+  }
 };
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
