@@ -89,8 +89,9 @@ FolderOutcome blend_into_folder(const Blending &blending,
     }
   };
   const unsigned count = std::max(
-      1U, std::min<unsigned>(workers, static_cast<unsigned>(std::min<std::size_t>(
-                                          bottom_paths.size(), 1024))));
+      1U,
+      std::min<unsigned>(workers, static_cast<unsigned>(std::min<std::size_t>(
+                                      bottom_paths.size(), 1024))));
   std::vector<std::thread> threads;
   threads.reserve(count - 1);
   for (unsigned t = 1; t < count; ++t) {

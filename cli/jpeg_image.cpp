@@ -77,8 +77,7 @@ void on_message(j_common_ptr info, int level) {
 
 void watch_scans(j_common_ptr info) {
   if (info->is_decompressor != 0 &&
-      reinterpret_cast<j_decompress_ptr>(info)->input_scan_number >
-          kMaxScans) {
+      reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
     std::snprintf(errors_of(info).message, JMSG_LENGTH_MAX,
                   "more than %d scans", kMaxScans);
     stop(info);

@@ -41,7 +41,8 @@ constexpr std::string_view kHelp =
     "Blends TOP onto BOTTOM, byte by byte, in MODE (see --list; case does not\n"
     "matter) and writes OUT. TOP and BOTTOM are PNG or JPEG files, told apart\n"
     "by their content, and read as 8-bit RGB. OUT's name chooses its format:\n"
-    ".png, or .jpg or .jpeg (any case); a device such as /dev/stdout gets PNG.\n"
+    ".png, or .jpg or .jpeg (any case); a device such as /dev/stdout gets "
+    "PNG.\n"
     "When BOTTOM has alpha (or transparency), a PNG OUT is RGBA with BOTTOM's\n"
     "alpha, the mode applied to red, green and blue; JPEG has no alpha and\n"
     "drops it. The channel modes take the other two channels from BOTTOM. OUT\n"
@@ -52,14 +53,16 @@ constexpr std::string_view kHelp =
     "                 (negative allowed); TOP may be of any size, only where\n"
     "                 it overlaps BOTTOM is blended, the rest of OUT is\n"
     "                 BOTTOM. Without it the images must have the same size.\n"
-    "  --quality N    JPEG quality of OUT, 1 to 100 (default 90; 4:2:0 chroma,\n"
+    "  --quality N    JPEG quality of OUT, 1 to 100 (default 90; 4:2:0 "
+    "chroma,\n"
     "                 4:4:4 at 100). PNG OUT is lossless and ignores it.\n"
     "  --out-dir DIR  blend TOP onto every BOTTOM and write each into DIR\n"
     "                 (created if missing) under BOTTOM's own file name, in\n"
     "                 the format that name asks for, on every core. A file\n"
     "                 that fails is reported and the others are written; on\n"
     "                 a terminal a progress bar shows count, rate and time\n"
-    "                 left. The last line counts the files written and failed.\n"
+    "                 left. The last line counts the files written and "
+    "failed.\n"
     "\n"
     "JPEG: grey files are expanded to RGB; CMYK files are refused; the EXIF\n"
     "orientation is not applied (pixels are used as stored); truncated or\n"
@@ -68,7 +71,8 @@ constexpr std::string_view kHelp =
     "demo writes two generated images, one image per mode and index.html to\n"
     "FOLDER (default demo/) and prints where the page is.\n"
     "\n"
-    "Exit status: 0 done, 1 failed (unreadable input, write error, any file of\n"
+    "Exit status: 0 done, 1 failed (unreadable input, write error, any file "
+    "of\n"
     "a folder run, ...), 2 wrong command line.\n";
 
 std::string mode_list() {
@@ -158,8 +162,8 @@ CommandLine parse(const std::vector<std::string> &args) {
 byteblend::Mode parse_mode(const std::string &text) {
   const std::optional<byteblend::Mode> mode = byteblend::parse_mode(text);
   if (!mode) {
-    throw Failure{kUsageError, "unknown mode '" + text + "'; the modes are " +
-                                   mode_list()};
+    throw Failure{kUsageError,
+                  "unknown mode '" + text + "'; the modes are " + mode_list()};
   }
   return *mode;
 }
@@ -215,9 +219,9 @@ void make_folder(const std::filesystem::path &folder) {
     error = std::make_error_code(std::errc::not_a_directory);
   }
   if (error) {
-    throw Failure{kFailure, folder.string() +
-                                ": cannot make the output folder: " +
-                                error.message()};
+    throw Failure{kFailure,
+                  folder.string() +
+                      ": cannot make the output folder: " + error.message()};
   }
 }
 
@@ -243,7 +247,8 @@ int blend_many(const CommandLine &line) {
   const tool::Blending blending{mode, line.names[1], &top, line.at,
                                 line.quality};
   const tool::FolderOutcome outcome = tool::blend_into_folder(
-      blending, bottoms, folder, std::max(1U, std::thread::hardware_concurrency()));
+      blending, bottoms, folder,
+      std::max(1U, std::thread::hardware_concurrency()));
   return outcome.failed == 0 ? 0 : kFailure;
 }
 

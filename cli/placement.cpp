@@ -83,8 +83,8 @@ void blend_onto(Mode mode, const Image &top, Image &bottom,
   const std::size_t bottom_stride = std::size_t{bottom.width} * 3;
   const std::uint8_t *top_start =
       top.rgb.data() + top_y * top_stride + top_x * 3;
-  std::uint8_t *bottom_start =
-      bottom.rgb.data() + overlap.y0 * bottom_stride + overlap.x0 * 3;
+  std::uint8_t *bottom_start = bottom.rgb.data() + overlap.y0 * bottom_stride +
+                               std::size_t{overlap.x0} * 3;
   if (columns == top.width && columns == bottom.width) {
     // Whole rows of both: one contiguous block.
     const std::size_t bytes = rows * columns * 3;

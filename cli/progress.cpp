@@ -17,8 +17,7 @@ std::string minutes_and_seconds(double seconds) {
 
 } // namespace
 
-std::string progress_text(std::size_t done, std::size_t total,
-                          double seconds) {
+std::string progress_text(std::size_t done, std::size_t total, double seconds) {
   const std::size_t filled = total == 0 ? kBarWidth : done * kBarWidth / total;
   // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) about a
   // chain of + on temporaries here.

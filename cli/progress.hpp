@@ -14,8 +14,7 @@ namespace byteblend::tool {
 // The bar's text for `done` of `total` files after `seconds`:
 // "[#######.............]  7/20  3.5 files/s  0:04 left". The rate and the
 // time left appear once a file is done.
-std::string progress_text(std::size_t done, std::size_t total,
-                          double seconds);
+std::string progress_text(std::size_t done, std::size_t total, double seconds);
 
 // Reports to a stream from any number of threads: lines always, the bar
 // only when `show_bar` (the stream is a terminal).

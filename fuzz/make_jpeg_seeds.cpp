@@ -80,12 +80,12 @@ int main(int argc, char **argv) {
       ok = ok && write(folder, format.name + "-cut-data.jpg",
                        cut(file, data + (file.size() - data) / 2));
       ok = ok && write(folder, format.name + "-corrupt.jpg", corrupt(file));
-      ok = ok && write(folder, format.name + "-huge.jpg",
-                       testing_support::with_claimed_jpeg_size(file, 65500,
-                                                               65500));
-      ok = ok && write(folder, format.name + "-large.jpg",
-                       testing_support::with_claimed_jpeg_size(file, 30000,
-                                                               20000));
+      ok = ok &&
+           write(folder, format.name + "-huge.jpg",
+                 testing_support::with_claimed_jpeg_size(file, 65500, 65500));
+      ok = ok &&
+           write(folder, format.name + "-large.jpg",
+                 testing_support::with_claimed_jpeg_size(file, 30000, 20000));
       ok = ok && write(folder, format.name + "-zero.jpg",
                        testing_support::with_claimed_jpeg_size(file, 0, 16));
     }

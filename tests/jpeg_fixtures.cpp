@@ -46,8 +46,8 @@ std::vector<std::uint8_t> samples(std::uint32_t width, std::uint32_t height,
         const int ramp = static_cast<int>(
             (x * (40U + 50U * static_cast<unsigned>(c)) + y * 90U) /
             (width + height));
-        data[i] =
-            static_cast<std::uint8_t>(std::clamp(60 + ramp + jitter(engine), 0, 255));
+        data[i] = static_cast<std::uint8_t>(
+            std::clamp(60 + ramp + jitter(engine), 0, 255));
       }
     }
   }
@@ -73,7 +73,7 @@ std::vector<std::uint8_t> make_jpeg(const JpegFormat &format,
   info.image_width = width;
   info.image_height = height;
   info.input_components = components;
-  info.in_color_space = format.colour == JpegColour::grey    ? JCS_GRAYSCALE
+  info.in_color_space = format.colour == JpegColour::grey   ? JCS_GRAYSCALE
                         : format.colour == JpegColour::cmyk ? JCS_CMYK
                                                             : JCS_RGB;
   jpeg_set_defaults(&info);
@@ -123,8 +123,8 @@ Pixels decode_with_libjpeg(std::span<const std::uint8_t> file) {
   std::vector<std::uint8_t> data(std::size_t{pixels.width} * pixels.height *
                                  channels);
   while (info.output_scanline < info.output_height) {
-    JSAMPROW row =
-        data.data() + std::size_t{info.output_scanline} * pixels.width * channels;
+    JSAMPROW row = data.data() +
+                   std::size_t{info.output_scanline} * pixels.width * channels;
     jpeg_read_scanlines(&info, &row, 1);
   }
   jpeg_finish_decompress(&info);

@@ -51,8 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(JpegDecode, GreyIsExpandedToEqualRedGreenAndBlue) {
-  const auto file = testing_support::make_jpeg(
-      {"grey", JpegColour::grey}, 9, 9, 4);
+  const auto file =
+      testing_support::make_jpeg({"grey", JpegColour::grey}, 9, 9, 4);
   const Image image = decode_jpeg(file);
   for (std::size_t i = 0; i < image.rgb.size(); i += 3) {
     ASSERT_EQ(image.rgb[i], image.rgb[i + 1]) << i;
@@ -96,16 +96,15 @@ TEST(JpegDecode, RefusesBrokenFilesWithTheirReason) {
       {"cut in the data", cut(good, data + 200), "truncated JPEG file"},
       {"cut before the end marker", cut(good, good.size() - 2),
        "truncated JPEG file"},
-      {"progressive cut in a later scan", cut(progressive, progressive.size() - 300),
-       "truncated JPEG file"},
+      {"progressive cut in a later scan",
+       cut(progressive, progressive.size() - 300), "truncated JPEG file"},
       {"marker inside the entropy data",
        overwrite(good, data + 100, {0xFF, 0xC4}), "invalid JPEG file: Corrupt"},
       {"restart marker out of order",
-       overwrite(restarts,
-                 testing_support::first_scan_data(restarts) + 2, {0xFF, 0xD5}),
+       overwrite(restarts, testing_support::first_scan_data(restarts) + 2,
+                 {0xFF, 0xD5}),
        "invalid JPEG file: Corrupt"},
-      {"CMYK",
-       testing_support::make_jpeg({"CMYK", JpegColour::cmyk}, 8, 8, 1),
+      {"CMYK", testing_support::make_jpeg({"CMYK", JpegColour::cmyk}, 8, 8, 1),
        "CMYK JPEG files are not supported"},
       {"60000 x 60000 pixels claimed",
        testing_support::with_claimed_jpeg_size(good, 60000, 60000),
@@ -201,9 +200,9 @@ TEST(ImageFile, FormatIsToldByContentAndOutputByName) {
                std::runtime_error);
   using byteblend::tool::Format;
   const std::pair<const char *, std::optional<Format>> names[] = {
-      {"a.png", Format::png},   {"a.PNG", Format::png},
-      {"b/a.jpg", Format::jpeg}, {"a.JPeG", Format::jpeg},
-      {"a.gif", std::nullopt},  {"png", std::nullopt},
+      {"a.png", Format::png},      {"a.PNG", Format::png},
+      {"b/a.jpg", Format::jpeg},   {"a.JPeG", Format::jpeg},
+      {"a.gif", std::nullopt},     {"png", std::nullopt},
       {"a.png.txt", std::nullopt},
   };
   for (const auto &[name, format] : names) {

@@ -64,8 +64,8 @@ TEST(OverlapOf, ClipsTopToBottom) {
     EXPECT_EQ(o.x1, p.overlap.x1) << p.what;
     EXPECT_EQ(o.y0, p.overlap.y0) << p.what;
     EXPECT_EQ(o.y1, p.overlap.y1) << p.what;
-    EXPECT_EQ(o.empty(), p.overlap.x0 == p.overlap.x1 ||
-                             p.overlap.y0 == p.overlap.y1)
+    EXPECT_EQ(o.empty(),
+              p.overlap.x0 == p.overlap.x1 || p.overlap.y0 == p.overlap.y1)
         << p.what;
   }
   // TOP larger than BOTTOM covers all of it.

@@ -205,8 +205,8 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
                       {"CMYK", testing_support::JpegColour::cmyk}, 13, 7, 5));
   fs::create_directory(file("folder.png"));
   const std::vector<std::string> inputs = {
-      "top.png",   "bottom.png", "small.png",  "text.png",   "empty.png",
-      "cut.png",   "plain-file", "folder.png", "cut.jpg",    "cmyk.jpg"};
+      "top.png", "bottom.png", "small.png",  "text.png", "empty.png",
+      "cut.png", "plain-file", "folder.png", "cut.jpg",  "cmyk.jpg"};
 
   const BadCase cases[] = {
       {"no arguments", {}, 2, {"no arguments", "--help"}},
@@ -492,7 +492,6 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
   }
 }
 
-
 // Decodes what the tool wrote, whichever the format.
 std::vector<std::uint8_t> written_rgb(const fs::path &path) {
   const std::string bytes = slurp(path);
@@ -540,8 +539,8 @@ TEST_F(ToolTest, JpegOutputIsTheBlendWithinItsQualitysError) {
       testing_support::make_png({"RGBA", Layout::rgb_alpha, 8}, 40, 24, 2);
   put("top.png", top.file);
   put("bottom.png", bottom.file);
-  const auto blended = expected_rgb(reference::kernel_named("ScreenBlend"),
-                                    top.rgb, bottom.rgb);
+  const auto blended =
+      expected_rgb(reference::kernel_named("ScreenBlend"), top.rgb, bottom.rgb);
   // At quality 100 the tool keeps full chroma: noise comes back within 4
   // (its encoder's test measures 3). JPEG has no alpha, so none is written.
   Outcome outcome = run_tool(
@@ -557,20 +556,20 @@ TEST_F(ToolTest, JpegOutputIsTheBlendWithinItsQualitysError) {
   EXPECT_LE(largest, 4);
   // The default quality, 90, makes a smaller file than 100 and a larger one
   // than 20.
-  ASSERT_EQ(run_tool({"screen", "top.png", "bottom.png", "q90.jpg"}, folder_)
-                .status,
-            0);
-  ASSERT_EQ(run_tool({"screen", "top.png", "bottom.png", "q20.jpg",
-                      "--quality=20"},
-                     folder_)
-                .status,
-            0);
+  ASSERT_EQ(
+      run_tool({"screen", "top.png", "bottom.png", "q90.jpg"}, folder_).status,
+      0);
+  ASSERT_EQ(
+      run_tool({"screen", "top.png", "bottom.png", "q20.jpg", "--quality=20"},
+               folder_)
+          .status,
+      0);
   EXPECT_LT(fs::file_size(file("q90.jpg")), fs::file_size(file("out.JPEG")));
   EXPECT_LT(fs::file_size(file("q20.jpg")), fs::file_size(file("q90.jpg")));
-  EXPECT_EQ(extra_files({"top.png", "bottom.png", "out.JPEG", "q90.jpg",
-                         "q20.jpg"},
-                        folder_),
-            std::vector<std::string>{});
+  EXPECT_EQ(
+      extra_files({"top.png", "bottom.png", "out.JPEG", "q90.jpg", "q20.jpg"},
+                  folder_),
+      std::vector<std::string>{});
 }
 
 // What --at must give, pixel by pixel: TOP's pixel (x - X, y - Y) blended
@@ -623,25 +622,22 @@ TEST_F(ToolTest, AtBlendsOnlyWhereTopOverlapsBottom) {
   put("bottom.png", bottom.file);
   unsigned seed = 2;
   for (const AtCase &c : cases) {
-    const auto top = testing_support::make_png({"RGB", Layout::rgb, 8},
-                                               c.top_width, c.top_height,
-                                               ++seed);
+    const auto top = testing_support::make_png(
+        {"RGB", Layout::rgb, 8}, c.top_width, c.top_height, ++seed);
     put("top.png", top.file);
     const std::string at = std::to_string(c.x) + "," + std::to_string(c.y);
     for (const auto &named : testing_support::kNamedModes) {
       const std::string what = c.what + ", " + std::string(named.name);
-      const Outcome outcome = run_tool(
-          {std::string(named.name), "--at", at, "top.png", "bottom.png",
-           "out.png"},
-          folder_);
+      const Outcome outcome = run_tool({std::string(named.name), "--at", at,
+                                        "top.png", "bottom.png", "out.png"},
+                                       folder_);
       ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
       EXPECT_EQ(outcome.err, "") << what;
       const auto written = byteblend::tool::read_png(file("out.png"));
       EXPECT_EQ(written.width, 9U) << what;
       EXPECT_EQ(written.height, 7U) << what;
-      EXPECT_EQ(written.rgb,
-                expected_at(reference::kernel_named(named.kernel), top,
-                            bottom, c.x, c.y))
+      EXPECT_EQ(written.rgb, expected_at(reference::kernel_named(named.kernel),
+                                         top, bottom, c.x, c.y))
           << what;
       EXPECT_EQ(written.alpha, bottom.alpha) << what;
     }
@@ -667,10 +663,10 @@ TEST_F(ToolTest, FolderRunWritesTheGoodFilesAndReportsTheBrokenOnes) {
   put("in/small.png", rgb(3, 3, 21).file);
   put("in/picture.gif", rgb(12, 8, 22).file);
   const std::vector<std::string> args = {
-      "screen",         "top.png",        "--out-dir",      "out/new",
-      "in/good0.png",   "in/broken.png",  "in/good1.png",   "in/photo.JPG",
-      "in/small.png",   "in/good2.png",   "in/picture.gif", "in/good3.png",
-      "in/missing.png", "in/good4.png",   "in/good5.png"};
+      "screen",         "top.png",       "--out-dir",      "out/new",
+      "in/good0.png",   "in/broken.png", "in/good1.png",   "in/photo.JPG",
+      "in/small.png",   "in/good2.png",  "in/picture.gif", "in/good3.png",
+      "in/missing.png", "in/good4.png",  "in/good5.png"};
   const Outcome outcome = run_tool(args, folder_);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, "");
@@ -697,10 +693,9 @@ TEST_F(ToolTest, FolderRunWritesTheGoodFilesAndReportsTheBrokenOnes) {
 
   std::vector<std::string> written = extra_files({}, file("out/new"));
   std::sort(written.begin(), written.end());
-  EXPECT_EQ(written,
-            (std::vector<std::string>{"good0.png", "good1.png", "good2.png",
-                                      "good3.png", "good4.png", "good5.png",
-                                      "photo.JPG"}));
+  EXPECT_EQ(written, (std::vector<std::string>{
+                         "good0.png", "good1.png", "good2.png", "good3.png",
+                         "good4.png", "good5.png", "photo.JPG"}));
   const auto &screen = reference::kernel_named("ScreenBlend");
   for (std::size_t i = 0; i < good.size(); ++i) {
     const fs::path path =
@@ -715,12 +710,12 @@ TEST_F(ToolTest, FolderRunWritesTheGoodFilesAndReportsTheBrokenOnes) {
 TEST_F(ToolTest, FolderRunOfGoodFilesSucceeds) {
   const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 6, 5, 1);
   put("top.png", top.file);
-  put("b.png", testing_support::make_png({"RGB", Layout::rgb, 8}, 9, 9, 2).file);
+  put("b.png",
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 9, 9, 2).file);
   // --at works in a folder run as it does alone; the output folder exists.
   fs::create_directory(file("out"));
   const Outcome outcome = run_tool(
-      {"darken", "top.png", "b.png", "--at", "-1,7", "--out-dir=out"},
-      folder_);
+      {"darken", "top.png", "b.png", "--at", "-1,7", "--out-dir=out"}, folder_);
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.err, "byteblend: 1 file written, 0 failed\n");
   EXPECT_TRUE(fs::exists(file("out/b.png")));
@@ -769,7 +764,7 @@ TEST_F(ToolTest, FolderRunShowsAProgressBarOnATerminal) {
     put(name, testing_support::make_png({"RGB", Layout::rgb, 8}, 8, 8,
                                         static_cast<unsigned>(args.size()))
                   .file);
-    args.push_back(name);
+    args.emplace_back(name);
   }
   args.emplace_back("none.png");
   const Outcome outcome = run_tool_on_terminal(args, folder_);
