@@ -12,7 +12,12 @@
 namespace byteblend::tool {
 namespace {
 
-std::string reason(int error) { return std::strerror(error); }
+// strerror_r rather than strerror: folder runs read and write files on
+// several threads at once. (The GNU form, which returns the text.)
+std::string reason(int error) {
+  char text[256];
+  return ::strerror_r(error, text, sizeof text);
+}
 
 // Closes a descriptor once.
 class Descriptor {
