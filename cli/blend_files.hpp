@@ -11,6 +11,7 @@
 
 #include "byteblend.hpp"
 #include "image_file.hpp"
+#include "jpeg_image.hpp"
 #include "placement.hpp"
 #include "png_image.hpp"
 
@@ -21,8 +22,8 @@ struct Blending {
   Mode mode = Mode::addition;
   std::string top_path; // for messages
   const Image *top = nullptr;
-  std::optional<Offset> at; // none: TOP must have BOTTOM's size
-  int quality = 90;         // for JPEG output
+  std::optional<Offset> at;          // none: TOP must have BOTTOM's size
+  int quality = kDefaultJpegQuality; // for JPEG output
 };
 
 // Reads BOTTOM, blends TOP onto it on `threads` threads (0: one per core)
