@@ -1,20 +1,28 @@
-// The byteblend tool: blends two PNG images in one of the thirteen modes, or
-// writes a gallery of all of them. Errors are one line on stderr naming the
-// file and the reason; exit status 2 for a wrong command line, 1 for any
-// other failure.
+// The byteblend tool: blends two PNG or JPEG images in one of the thirteen
+// modes (TOP over the whole of BOTTOM, or placed at an offset), one BOTTOM
+// or a whole list of them into a folder, or writes a gallery of all the
+// modes. Errors are one line on stderr naming the file and the reason; exit
+// status 2 for a wrong command line, 1 for any other failure.
+#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "blend_files.hpp"
 #include "byteblend.hpp"
 #include "demo.hpp"
-#include "png_image.hpp"
+#include "image_file.hpp"
+#include "jpeg_image.hpp"
+#include "placement.hpp"
 
 namespace {
 
@@ -25,23 +33,47 @@ constexpr int kFailure = 1;
 
 constexpr std::string_view kHelp =
     "Usage:\n"
-    "  byteblend MODE TOP.png BOTTOM.png OUT.png\n"
+    "  byteblend [--at X,Y] [--quality N] MODE TOP BOTTOM OUT\n"
+    "  byteblend [--at X,Y] [--quality N] --out-dir DIR MODE TOP BOTTOM...\n"
     "  byteblend demo [FOLDER]\n"
     "  byteblend --list | --help | --version\n"
     "\n"
     "Blends TOP onto BOTTOM, byte by byte, in MODE (see --list; case does not\n"
-    "matter) and writes OUT. Both images must have the same width and height;\n"
-    "any PNG is read as 8-bit RGB. When BOTTOM has alpha (or transparency),\n"
-    "OUT is RGBA with BOTTOM's alpha, the mode applied to red, green and "
-    "blue.\n"
-    "The channel modes take the other two channels from BOTTOM. OUT is\n"
-    "replaced only once it is complete.\n"
+    "matter) and writes OUT. TOP and BOTTOM are PNG or JPEG files, told apart\n"
+    "by their content, and read as 8-bit RGB. OUT's name chooses its format:\n"
+    ".png, or .jpg or .jpeg (any case); a device such as /dev/stdout gets "
+    "PNG.\n"
+    "When BOTTOM has alpha (or transparency), a PNG OUT is RGBA with BOTTOM's\n"
+    "alpha, the mode applied to red, green and blue; JPEG has no alpha and\n"
+    "drops it. The channel modes take the other two channels from BOTTOM. OUT\n"
+    "is replaced only once it is complete.\n"
+    "\n"
+    "Options (before, between or after the names; -- ends them):\n"
+    "  --at X,Y       place TOP's top-left corner at pixel (X, Y) of BOTTOM\n"
+    "                 (negative allowed); TOP may be of any size, only where\n"
+    "                 it overlaps BOTTOM is blended, the rest of OUT is\n"
+    "                 BOTTOM. Without it the images must have the same size.\n"
+    "  --quality N    JPEG quality of OUT, 1 to 100 (default 90; 4:2:0 "
+    "chroma,\n"
+    "                 4:4:4 at 100). PNG OUT is lossless and ignores it.\n"
+    "  --out-dir DIR  blend TOP onto every BOTTOM and write each into DIR\n"
+    "                 (created if missing) under BOTTOM's own file name, in\n"
+    "                 the format that name asks for, on every core. A file\n"
+    "                 that fails is reported and the others are written; on\n"
+    "                 a terminal a progress bar shows count, rate and time\n"
+    "                 left. The last line counts the files written and "
+    "failed.\n"
+    "\n"
+    "JPEG: grey files are expanded to RGB; CMYK files are refused; the EXIF\n"
+    "orientation is not applied (pixels are used as stored); truncated or\n"
+    "corrupt files are refused rather than shown damaged.\n"
     "\n"
     "demo writes two generated images, one image per mode and index.html to\n"
     "FOLDER (default demo/) and prints where the page is.\n"
     "\n"
-    "Exit status: 0 done, 1 failed (unreadable input, write error, ...),\n"
-    "2 wrong command line.\n";
+    "Exit status: 0 done, 1 failed (unreadable input, write error, any file "
+    "of\n"
+    "a folder run, ...), 2 wrong command line.\n";
 
 std::string mode_list() {
   std::string list;
@@ -58,38 +90,166 @@ struct Failure {
   std::string message;
 };
 
-tool::Image read_input(const std::string &path) {
+// The command line once its options are taken out.
+struct CommandLine {
+  std::vector<std::string> names; // MODE, TOP, BOTTOM... and OUT
+  std::optional<tool::Offset> at;
+  int quality = tool::kDefaultJpegQuality;
+  std::optional<std::string> out_dir;
+};
+
+[[noreturn]] void usage(const std::string &message) {
+  throw Failure{kUsageError, message + "; try 'byteblend --help'"};
+}
+
+// Takes --name VALUE or --name=VALUE at args[i]; none when args[i] is not
+// this option.
+std::optional<std::string> option_value(const std::vector<std::string> &args,
+                                        std::size_t &i, std::string_view name) {
+  const std::string &arg = args[i];
+  if (arg == name) {
+    if (i + 1 == args.size()) {
+      usage(std::string(name) + " needs a value");
+    }
+    return args[++i];
+  }
+  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
+      arg[name.size()] == '=') {
+    return arg.substr(name.size() + 1);
+  }
+  return std::nullopt;
+}
+
+int parse_quality(const std::string &text) {
+  int quality = 0;
+  const char *end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, quality);
+  if (text.empty() || error != std::errc() || stop != end || quality < 1 ||
+      quality > 100) {
+    usage("--quality '" + text + "' is not a whole number from 1 to 100");
+  }
+  return quality;
+}
+
+CommandLine parse(const std::vector<std::string> &args) {
+  CommandLine line;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &arg = args[i];
+    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      line.names.push_back(arg);
+    } else if (arg == "--") {
+      options_ended = true;
+    } else if (const auto at = option_value(args, i, "--at")) {
+      line.at = tool::parse_offset(*at);
+      if (!line.at) {
+        usage("--at '" + *at + "' is not X,Y (two whole numbers)");
+      }
+    } else if (const auto quality = option_value(args, i, "--quality")) {
+      line.quality = parse_quality(*quality);
+    } else if (const auto folder = option_value(args, i, "--out-dir")) {
+      if (folder->empty()) {
+        usage("--out-dir needs a folder");
+      }
+      line.out_dir = *folder;
+    } else {
+      usage("unknown option '" + arg + "'");
+    }
+  }
+  return line;
+}
+
+byteblend::Mode parse_mode(const std::string &text) {
+  const std::optional<byteblend::Mode> mode = byteblend::parse_mode(text);
+  if (!mode) {
+    throw Failure{kUsageError,
+                  "unknown mode '" + text + "'; the modes are " + mode_list()};
+  }
+  return *mode;
+}
+
+tool::Image read_top(const std::string &path) {
   try {
-    return tool::read_png(path);
+    return tool::read_image(path);
   } catch (const std::runtime_error &error) {
     throw Failure{kFailure, path + ": " + error.what()};
   }
 }
 
-std::string size_of(const tool::Image &image) {
-  return std::to_string(image.width) + "x" + std::to_string(image.height);
+// The format OUT's name asks for; a device or pipe, which has no name of
+// its own, gets PNG.
+tool::Format output_format(const std::string &out) {
+  if (const auto format = tool::format_named_by(out)) {
+    return *format;
+  }
+  std::error_code error;
+  const auto status = std::filesystem::status(out, error);
+  if (!error && std::filesystem::exists(status) &&
+      !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_directory(status)) {
+    return tool::Format::png;
+  }
+  usage(out + ": cannot tell the output format; the name must end in .png, "
+              ".jpg or .jpeg");
 }
 
-int blend_files(const std::vector<std::string> &args) {
-  const std::optional<byteblend::Mode> mode = byteblend::parse_mode(args[0]);
-  if (!mode) {
-    throw Failure{kUsageError, "unknown mode '" + args[0] +
-                                   "'; the modes are " + mode_list()};
+int blend_one(const CommandLine &line) {
+  if (line.names.size() != 4) {
+    usage("expected MODE TOP BOTTOM OUT, got " +
+          std::to_string(line.names.size()) + " arguments");
   }
-  const tool::Image top = read_input(args[1]);
-  tool::Image bottom = read_input(args[2]);
-  if (top.width != bottom.width || top.height != bottom.height) {
-    throw Failure{kFailure, args[2] + ": " + size_of(bottom) + " pixels, but " +
-                                args[1] + " has " + size_of(top) +
-                                "; the images must have the same size"};
-  }
-  byteblend::blend(*mode, top.rgb, bottom.rgb, bottom.rgb);
+  const byteblend::Mode mode = parse_mode(line.names[0]);
+  const tool::Format format = output_format(line.names[3]);
+  const tool::Image top = read_top(line.names[1]);
+  const tool::Blending blending{mode, line.names[1], &top, line.at,
+                                line.quality};
   try {
-    tool::write_png(args[3], bottom);
+    // One image: its rows on every core.
+    tool::blend_file(blending, line.names[2], line.names[3], format, 0);
   } catch (const std::runtime_error &error) {
-    throw Failure{kFailure, args[3] + ": " + error.what()};
+    throw Failure{kFailure, error.what()};
   }
   return 0;
+}
+
+void make_folder(const std::filesystem::path &folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (!error && !std::filesystem::is_directory(folder, error)) {
+    error = std::make_error_code(std::errc::not_a_directory);
+  }
+  if (error) {
+    throw Failure{kFailure,
+                  folder.string() +
+                      ": cannot make the output folder: " + error.message()};
+  }
+}
+
+int blend_many(const CommandLine &line) {
+  if (line.names.size() < 3) {
+    usage("expected MODE TOP BOTTOM... with --out-dir, got " +
+          std::to_string(line.names.size()) + " arguments");
+  }
+  const byteblend::Mode mode = parse_mode(line.names[0]);
+  const std::filesystem::path folder = *line.out_dir;
+  const std::vector<std::string> bottoms(line.names.begin() + 2,
+                                         line.names.end());
+  std::set<std::filesystem::path> outputs;
+  for (const std::string &bottom : bottoms) {
+    const std::filesystem::path out = tool::output_path(folder, bottom);
+    if (!outputs.insert(out).second) {
+      usage("two inputs named " + out.filename().string() +
+            " would both be written to " + out.string());
+    }
+  }
+  const tool::Image top = read_top(line.names[1]);
+  make_folder(folder);
+  const tool::Blending blending{mode, line.names[1], &top, line.at,
+                                line.quality};
+  const tool::FolderOutcome outcome = tool::blend_into_folder(
+      blending, bottoms, folder,
+      std::max(1U, std::thread::hardware_concurrency()));
+  return outcome.failed == 0 ? 0 : kFailure;
 }
 
 int run(const std::vector<std::string> &args) {
@@ -138,19 +298,9 @@ int run(const std::vector<std::string> &args) {
               << "Open file://" << absolute.string() << " in a browser.\n";
     return 0;
   }
-  if (first.size() > 1 && first[0] == '-') {
-    throw Failure{kUsageError,
-                  "unknown option '" + first + "'; try 'byteblend --help'"};
-  }
-  if (args.size() != 4) {
-    throw Failure{kUsageError,
-                  "expected MODE TOP.png BOTTOM.png OUT.png, got " +
-                      std::to_string(args.size()) +
-                      " arguments; try 'byteblend --help'"};
-  }
-  return blend_files(args);
+  const CommandLine line = parse(args);
+  return line.out_dir ? blend_many(line) : blend_one(line);
 }
-
 } // namespace
 
 int main(int argc, char **argv) {

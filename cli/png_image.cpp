@@ -2,11 +2,6 @@
 
 #include <png.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -214,46 +209,6 @@ private:
   png_infop info_ = nullptr;
 };
 
-std::string reason(int error) { return std::strerror(error); }
-
-// Closes a descriptor once.
-class Descriptor {
-public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor &) = delete;
-  Descriptor &operator=(const Descriptor &) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  [[nodiscard]] int get() const { return fd_; }
-  // The error of close(), or 0.
-  int close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
-private:
-  int fd_;
-};
-
-// The error of the first failing write, or 0.
-int write_all(int fd, std::span<const std::uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
 } // namespace
 
 Image decode_png(std::span<const std::uint8_t> file_bytes) {
@@ -313,31 +268,7 @@ Image decode_png(std::span<const std::uint8_t> file_bytes) {
 }
 
 Image read_png(const std::filesystem::path &path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw std::runtime_error("cannot read: " + reason(errno));
-  }
-  Descriptor file(fd);
-  std::vector<std::uint8_t> bytes;
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-    bytes.reserve(static_cast<std::size_t>(status.st_size));
-  }
-  std::uint8_t block[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, block, sizeof block);
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw std::runtime_error("cannot read: " + reason(errno));
-    }
-    if (got == 0) {
-      break;
-    }
-    bytes.insert(bytes.end(), block, block + got);
-  }
-  return decode_png(bytes);
+  return decode_png(read_file(path));
 }
 
 std::vector<std::uint8_t> encode_png(const Image &image) {
@@ -370,73 +301,6 @@ std::vector<std::uint8_t> encode_png(const Image &image) {
     writer.fail();
   }
   return out;
-}
-
-void write_file(const std::filesystem::path &path,
-                std::span<const std::uint8_t> bytes) {
-  struct stat existing {};
-  const bool exists = ::stat(path.c_str(), &existing) == 0;
-  if (exists && S_ISDIR(existing.st_mode)) {
-    throw std::runtime_error("cannot write: is a folder");
-  }
-  if (exists && !S_ISREG(existing.st_mode)) {
-    Descriptor device(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-    if (device.get() < 0) {
-      throw std::runtime_error("cannot write: " + reason(errno));
-    }
-    int error = write_all(device.get(), bytes);
-    if (error == 0) {
-      error = device.close();
-    }
-    if (error != 0) {
-      throw std::runtime_error("cannot write: " + reason(error));
-    }
-    return;
-  }
-
-  const std::filesystem::path folder =
-      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  struct stat folder_status {};
-  if (::stat(folder.c_str(), &folder_status) != 0) {
-    throw std::runtime_error("cannot write: folder " + folder.string() + ": " +
-                             reason(errno));
-  }
-  if (!S_ISDIR(folder_status.st_mode)) {
-    throw std::runtime_error("cannot write: " + folder.string() +
-                             " is not a folder");
-  }
-  std::string temporary = (folder / ".byteblend-XXXXXX").string();
-  Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (file.get() < 0) {
-    throw std::runtime_error("cannot write in folder " + folder.string() +
-                             ": " + reason(errno));
-  }
-  // A new file gets the usual permissions; a replaced one keeps its own.
-  mode_t mode = 0;
-  if (exists) {
-    mode = existing.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  int error = ::fchmod(file.get(), mode) == 0 ? 0 : errno;
-  if (error == 0) {
-    error = write_all(file.get(), bytes);
-  }
-  if (error == 0 && ::fsync(file.get()) != 0) {
-    error = errno;
-  }
-  if (error == 0) {
-    error = file.close();
-  }
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = errno;
-  }
-  if (error != 0) {
-    ::unlink(temporary.c_str());
-    throw std::runtime_error("cannot write: " + reason(error));
-  }
 }
 
 void write_png(const std::filesystem::path &path, const Image &image) {

@@ -16,6 +16,8 @@
 #include <span>
 #include <vector>
 
+#include "file_io.hpp"
+
 namespace byteblend::tool {
 
 struct Image {
@@ -38,15 +40,6 @@ Image read_png(const std::filesystem::path &path);
 // Encodes 8-bit RGB, or RGBA when `alpha` is not empty. Throws
 // std::invalid_argument when the buffers do not match the dimensions.
 std::vector<std::uint8_t> encode_png(const Image &image);
-
-// Writes bytes to `path` so that it never holds a partial file: into a
-// temporary file in the same folder, renamed over `path` only once it is
-// complete; on failure the temporary file is removed and `path` is untouched.
-// A `path` that exists and is not a regular file (a device such as /dev/null
-// or /dev/full, a pipe) is written directly, since it cannot be replaced.
-// Throws std::runtime_error with the reason, not including the path.
-void write_file(const std::filesystem::path &path,
-                std::span<const std::uint8_t> bytes);
 
 // encode_png, then write_file.
 void write_png(const std::filesystem::path &path, const Image &image);

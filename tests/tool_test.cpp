@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "jpeg_fixtures.hpp"
 #include "mode_table.hpp"
 #include "png_fixtures.hpp"
 #include "png_image.hpp"
@@ -197,10 +199,14 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
   put("empty.png", {});
   put("cut.png", std::vector<std::uint8_t>(good.begin(), good.begin() + 60));
   put("plain-file", {'x'});
+  const auto jpeg = testing_support::make_jpeg({"baseline"}, 13, 7, 4);
+  put("cut.jpg", std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 40));
+  put("cmyk.jpg", testing_support::make_jpeg(
+                      {"CMYK", testing_support::JpegColour::cmyk}, 13, 7, 5));
   fs::create_directory(file("folder.png"));
   const std::vector<std::string> inputs = {
-      "top.png",   "bottom.png", "small.png",  "text.png",
-      "empty.png", "cut.png",    "plain-file", "folder.png"};
+      "top.png", "bottom.png", "small.png",  "text.png", "empty.png",
+      "cut.png", "plain-file", "folder.png", "cut.jpg",  "cmyk.jpg"};
 
   const BadCase cases[] = {
       {"no arguments", {}, 2, {"no arguments", "--help"}},
@@ -236,11 +242,69 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
       {"not a PNG",
        {"screen", "top.png", "text.png", "out.png"},
        1,
-       {"text.png: not a PNG file"}},
+       {"text.png: not a PNG or JPEG file"}},
       {"empty input",
        {"screen", "empty.png", "bottom.png", "out.png"},
        1,
-       {"empty.png: not a PNG file"}},
+       {"empty.png: not a PNG or JPEG file"}},
+      {"truncated JPEG",
+       {"screen", "cut.jpg", "bottom.png", "out.png"},
+       1,
+       {"cut.jpg: truncated JPEG file"}},
+      {"CMYK JPEG",
+       {"screen", "top.png", "cmyk.jpg", "out.png"},
+       1,
+       {"cmyk.jpg: CMYK JPEG files are not supported"}},
+      {"output format unknown",
+       {"screen", "top.png", "bottom.png", "out.gif"},
+       2,
+       {"out.gif: cannot tell the output format", ".png, .jpg or .jpeg"}},
+      {"output without extension",
+       {"screen", "top.png", "bottom.png", "out"},
+       2,
+       {"out: cannot tell the output format"}},
+      {"--at without comma",
+       {"screen", "--at", "3", "top.png", "bottom.png", "out.png"},
+       2,
+       {"--at '3' is not X,Y"}},
+      {"--at too far",
+       {"screen", "--at=1,99999999999", "top.png", "bottom.png", "out.png"},
+       2,
+       {"--at '1,99999999999' is not X,Y"}},
+      {"--at without value",
+       {"screen", "top.png", "bottom.png", "out.png", "--at"},
+       2,
+       {"--at needs a value"}},
+      {"--quality 0",
+       {"--quality", "0", "screen", "top.png", "bottom.png", "out.jpg"},
+       2,
+       {"--quality '0' is not a whole number from 1 to 100"}},
+      {"--quality 101",
+       {"--quality=101", "screen", "top.png", "bottom.png", "out.jpg"},
+       2,
+       {"--quality '101'"}},
+      {"--quality not a number",
+       {"--quality", "high", "screen", "top.png", "bottom.png", "out.jpg"},
+       2,
+       {"--quality 'high'"}},
+      {"--out-dir without BOTTOM",
+       {"screen", "top.png", "--out-dir", "out"},
+       2,
+       {"expected MODE TOP BOTTOM... with --out-dir, got 2 arguments"}},
+      {"--out-dir with two BOTTOMs of one name",
+       {"screen", "top.png", "--out-dir", "out", "bottom.png",
+        "folder.png/../bottom.png"},
+       2,
+       {"two inputs named bottom.png would both be written to "
+        "out/bottom.png"}},
+      {"--out-dir is a file",
+       {"screen", "top.png", "--out-dir", "plain-file", "bottom.png"},
+       1,
+       {"plain-file: cannot make the output folder"}},
+      {"--out-dir with an unreadable TOP",
+       {"screen", "none.png", "--out-dir", "out", "bottom.png"},
+       1,
+       {"none.png: cannot read"}},
       {"truncated input",
        {"screen", "top.png", "cut.png", "out.png"},
        1,
@@ -376,8 +440,12 @@ TEST_F(ToolTest, ListHelpAndVersion) {
   EXPECT_EQ(list.out, names);
   const Outcome help = run_tool({"--help"}, folder_);
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("byteblend MODE TOP.png BOTTOM.png OUT.png"),
-            std::string::npos);
+  for (const char *part :
+       {"byteblend [--at X,Y] [--quality N] MODE TOP BOTTOM OUT",
+        "--out-dir DIR MODE TOP BOTTOM...", "EXIF\norientation is not applied",
+        "CMYK files are refused"}) {
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  }
   const Outcome version = run_tool({"--version"}, folder_);
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "byteblend " BYTEBLEND_VERSION "\n");
@@ -422,6 +490,302 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     EXPECT_EQ(files, pngs);
     EXPECT_EQ(pngs, 15U);
   }
+}
+
+// Decodes what the tool wrote, whichever the format.
+std::vector<std::uint8_t> written_rgb(const fs::path &path) {
+  const std::string bytes = slurp(path);
+  const std::vector<std::uint8_t> file(bytes.begin(), bytes.end());
+  if (path.extension() == ".png") {
+    return byteblend::tool::decode_png(file).rgb;
+  }
+  return testing_support::decode_with_libjpeg(file).rgb;
+}
+
+TEST_F(ToolTest, JpegInputsBlendExactlyAsLibjpegDecodesThem) {
+  using testing_support::JpegColour;
+  const auto top = testing_support::make_jpeg({"baseline"}, 21, 10, 1);
+  const auto bottom = testing_support::make_jpeg(
+      {"grey progressive", JpegColour::grey, true, 1}, 21, 10, 2);
+  const auto png =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 21, 10, 3);
+  // Named as what they are not: the content decides.
+  put("top.png", top);
+  put("bottom.jpg", bottom);
+  put("other.jpg", png.file);
+  const auto top_rgb = testing_support::decode_with_libjpeg(top).rgb;
+  const auto bottom_rgb = testing_support::decode_with_libjpeg(bottom).rgb;
+  for (const auto &named : testing_support::kNamedModes) {
+    const auto &kernel = reference::kernel_named(named.kernel);
+    const std::string mode(named.name);
+    Outcome outcome =
+        run_tool({mode, "top.png", "bottom.jpg", "out.png"}, folder_);
+    ASSERT_EQ(outcome.status, 0) << mode << ": " << outcome.err;
+    EXPECT_EQ(written_rgb(file("out.png")),
+              expected_rgb(kernel, top_rgb, bottom_rgb))
+        << mode;
+    outcome = run_tool({mode, "other.jpg", "top.png", "out.png"}, folder_);
+    ASSERT_EQ(outcome.status, 0) << mode << ": " << outcome.err;
+    EXPECT_EQ(written_rgb(file("out.png")),
+              expected_rgb(kernel, png.rgb, top_rgb))
+        << mode;
+  }
+}
+
+TEST_F(ToolTest, JpegOutputIsTheBlendWithinItsQualitysError) {
+  const auto top =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 40, 24, 1);
+  const auto bottom =
+      testing_support::make_png({"RGBA", Layout::rgb_alpha, 8}, 40, 24, 2);
+  put("top.png", top.file);
+  put("bottom.png", bottom.file);
+  const auto blended =
+      expected_rgb(reference::kernel_named("ScreenBlend"), top.rgb, bottom.rgb);
+  // At quality 100 the tool keeps full chroma: noise comes back within 4
+  // (its encoder's test measures 3). JPEG has no alpha, so none is written.
+  Outcome outcome = run_tool(
+      {"screen", "--quality", "100", "top.png", "bottom.png", "out.JPEG"},
+      folder_);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const auto rgb = written_rgb(file("out.JPEG"));
+  ASSERT_EQ(rgb.size(), blended.size());
+  int largest = 0;
+  for (std::size_t i = 0; i < rgb.size(); ++i) {
+    largest = std::max(largest, std::abs(int{rgb[i]} - int{blended[i]}));
+  }
+  EXPECT_LE(largest, 4);
+  // The default quality, 90, makes a smaller file than 100 and a larger one
+  // than 20.
+  ASSERT_EQ(
+      run_tool({"screen", "top.png", "bottom.png", "q90.jpg"}, folder_).status,
+      0);
+  ASSERT_EQ(
+      run_tool({"screen", "top.png", "bottom.png", "q20.jpg", "--quality=20"},
+               folder_)
+          .status,
+      0);
+  EXPECT_LT(fs::file_size(file("q90.jpg")), fs::file_size(file("out.JPEG")));
+  EXPECT_LT(fs::file_size(file("q20.jpg")), fs::file_size(file("q90.jpg")));
+  EXPECT_EQ(
+      extra_files({"top.png", "bottom.png", "out.JPEG", "q90.jpg", "q20.jpg"},
+                  folder_),
+      std::vector<std::string>{});
+}
+
+// What --at must give, pixel by pixel: TOP's pixel (x - X, y - Y) blended
+// onto BOTTOM's (x, y) where it exists, in the kernel's channels.
+std::vector<std::uint8_t> expected_at(const reference::Kernel &kernel,
+                                      const testing_support::Fixture &top,
+                                      const testing_support::Fixture &bottom,
+                                      long x_at, long y_at) {
+  std::vector<std::uint8_t> result = bottom.rgb;
+  for (long y = 0; y < static_cast<long>(bottom.height); ++y) {
+    for (long x = 0; x < static_cast<long>(bottom.width); ++x) {
+      const long tx = x - x_at;
+      const long ty = y - y_at;
+      if (tx < 0 || ty < 0 || tx >= static_cast<long>(top.width) ||
+          ty >= static_cast<long>(top.height)) {
+        continue;
+      }
+      for (long c = 0; c < 3; ++c) {
+        if (c < kernel.start || (c - kernel.start) % kernel.stride != 0) {
+          continue;
+        }
+        const auto i = static_cast<std::size_t>((y * bottom.width + x) * 3 + c);
+        const auto j = static_cast<std::size_t>((ty * top.width + tx) * 3 + c);
+        result[i] = static_cast<std::uint8_t>(
+            kernel.formula(top.rgb[j], bottom.rgb[i]));
+      }
+    }
+  }
+  return result;
+}
+
+struct AtCase {
+  std::string what;
+  std::uint32_t top_width, top_height;
+  long x, y;
+};
+
+TEST_F(ToolTest, AtBlendsOnlyWhereTopOverlapsBottom) {
+  const AtCase cases[] = {
+      {"inside", 5, 4, 2, 1},
+      {"whole rows", 9, 3, 0, 2},
+      {"partly outside, left and above", 5, 4, -2, -3},
+      {"partly outside, right and below", 5, 4, 6, 5},
+      {"fully outside, right", 5, 4, 9, 0},
+      {"fully outside, above", 5, 4, 0, -4},
+      {"larger than BOTTOM", 12, 10, -1, -2},
+  };
+  const auto bottom =
+      testing_support::make_png({"RGBA", Layout::rgb_alpha, 8}, 9, 7, 1);
+  put("bottom.png", bottom.file);
+  unsigned seed = 2;
+  for (const AtCase &c : cases) {
+    const auto top = testing_support::make_png(
+        {"RGB", Layout::rgb, 8}, c.top_width, c.top_height, ++seed);
+    put("top.png", top.file);
+    const std::string at = std::to_string(c.x) + "," + std::to_string(c.y);
+    for (const auto &named : testing_support::kNamedModes) {
+      const std::string what = c.what + ", " + std::string(named.name);
+      const Outcome outcome = run_tool({std::string(named.name), "--at", at,
+                                        "top.png", "bottom.png", "out.png"},
+                                       folder_);
+      ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
+      EXPECT_EQ(outcome.err, "") << what;
+      const auto written = byteblend::tool::read_png(file("out.png"));
+      EXPECT_EQ(written.width, 9U) << what;
+      EXPECT_EQ(written.height, 7U) << what;
+      EXPECT_EQ(written.rgb, expected_at(reference::kernel_named(named.kernel),
+                                         top, bottom, c.x, c.y))
+          << what;
+      EXPECT_EQ(written.alpha, bottom.alpha) << what;
+    }
+  }
+}
+
+TEST_F(ToolTest, FolderRunWritesTheGoodFilesAndReportsTheBrokenOnes) {
+  const auto rgb = [](std::uint32_t w, std::uint32_t h, unsigned seed) {
+    return testing_support::make_png({"RGB", Layout::rgb, 8}, w, h, seed);
+  };
+  const auto top = rgb(12, 8, 1);
+  put("top.png", top.file);
+  fs::create_directory(file("in"));
+  std::vector<testing_support::Fixture> good;
+  for (const char *name : {"in/good0.png", "in/good1.png", "in/good2.png",
+                           "in/good3.png", "in/good4.png", "in/good5.png"}) {
+    good.push_back(rgb(12, 8, static_cast<unsigned>(10 + good.size())));
+    put(name, good.back().file);
+  }
+  const auto jpeg = testing_support::make_jpeg({"baseline"}, 12, 8, 20);
+  put("in/photo.JPG", jpeg);
+  put("in/broken.png", {'n', 'o', 'p', 'e'});
+  put("in/small.png", rgb(3, 3, 21).file);
+  put("in/picture.gif", rgb(12, 8, 22).file);
+  const std::vector<std::string> args = {
+      "screen",         "top.png",       "--out-dir",      "out/new",
+      "in/good0.png",   "in/broken.png", "in/good1.png",   "in/photo.JPG",
+      "in/small.png",   "in/good2.png",  "in/picture.gif", "in/good3.png",
+      "in/missing.png", "in/good4.png",  "in/good5.png"};
+  const Outcome outcome = run_tool(args, folder_);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  // Without a terminal: no bar, only whole lines.
+  EXPECT_EQ(outcome.err.find('\r'), std::string::npos) << outcome.err;
+  std::vector<std::string> lines;
+  std::istringstream stream(outcome.err);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 5U) << outcome.err;
+  EXPECT_EQ(lines.back(), "byteblend: 7 files written, 4 failed");
+  std::sort(lines.begin(), lines.end() - 1);
+  EXPECT_EQ(lines[0], "byteblend: in/broken.png: not a PNG or JPEG file");
+  EXPECT_EQ(lines[1], "byteblend: in/missing.png: cannot read: No such file "
+                      "or directory");
+  EXPECT_EQ(lines[2].rfind("byteblend: in/small.png: 3x3 pixels, but "
+                           "top.png has 12x8",
+                           0),
+            0U)
+      << lines[2];
+  EXPECT_EQ(lines[3], "byteblend: out/new/picture.gif: cannot tell the output "
+                      "format; the name must end in .png, .jpg or .jpeg");
+
+  std::vector<std::string> written = extra_files({}, file("out/new"));
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{
+                         "good0.png", "good1.png", "good2.png", "good3.png",
+                         "good4.png", "good5.png", "photo.JPG"}));
+  const auto &screen = reference::kernel_named("ScreenBlend");
+  for (std::size_t i = 0; i < good.size(); ++i) {
+    const fs::path path =
+        file("out/new") / written[i]; // good0.png ... good5.png, sorted
+    EXPECT_EQ(written_rgb(path), expected_rgb(screen, top.rgb, good[i].rgb))
+        << path;
+  }
+  const std::string photo = slurp(file("out/new/photo.JPG"));
+  EXPECT_EQ(photo.substr(0, 3), "\xFF\xD8\xFF");
+}
+
+TEST_F(ToolTest, FolderRunOfGoodFilesSucceeds) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 6, 5, 1);
+  put("top.png", top.file);
+  put("b.png",
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 9, 9, 2).file);
+  // --at works in a folder run as it does alone; the output folder exists.
+  fs::create_directory(file("out"));
+  const Outcome outcome = run_tool(
+      {"darken", "top.png", "b.png", "--at", "-1,7", "--out-dir=out"}, folder_);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "byteblend: 1 file written, 0 failed\n");
+  EXPECT_TRUE(fs::exists(file("out/b.png")));
+}
+
+// Runs the tool with stdout and stderr on a new pseudo-terminal; returns
+// what the terminal showed and the exit status.
+Outcome run_tool_on_terminal(const std::vector<std::string> &args,
+                             const fs::path &folder) {
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0) {
+      _exit(127);
+    }
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(BYTEBLEND_TOOL));
+    for (const std::string &arg : args) {
+      argv.push_back(const_cast<char *>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  Outcome outcome;
+  char block[4096];
+  for (;;) {
+    const ssize_t got = read(terminal, block, sizeof block);
+    if (got <= 0) {
+      break; // EIO once the child has gone and closed its side
+    }
+    outcome.err.append(block, static_cast<std::size_t>(got));
+  }
+  close(terminal);
+  int status = 0;
+  waitpid(child, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  return outcome;
+}
+
+TEST_F(ToolTest, FolderRunShowsAProgressBarOnATerminal) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 8, 8, 1);
+  put("top.png", top.file);
+  std::vector<std::string> args = {"addition", "top.png", "--out-dir", "out"};
+  for (const char *name : {"b0.png", "b1.png", "b2.png", "b3.png", "b4.png"}) {
+    put(name, testing_support::make_png({"RGB", Layout::rgb, 8}, 8, 8,
+                                        static_cast<unsigned>(args.size()))
+                  .file);
+    args.emplace_back(name);
+  }
+  args.emplace_back("none.png");
+  const Outcome outcome = run_tool_on_terminal(args, folder_);
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  const std::string &shown = outcome.err;
+  // The bar is redrawn in place, from nothing done to all done, with the
+  // rate and the time left; the failure and the sum are whole lines.
+  EXPECT_NE(shown.find("\r[..............................]  0/6"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("\r[##############################]  6/6  "),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find(" files/s  0:00 left"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("byteblend: none.png: cannot read: No such file or "
+                       "directory\r\n"),
+            std::string::npos)
+      << shown;
+  const std::string last = "\r\033[Kbyteblend: 5 files written, 1 failed\r\n";
+  ASSERT_GE(shown.size(), last.size());
+  EXPECT_EQ(shown.substr(shown.size() - last.size()), last) << shown;
 }
 
 } // namespace

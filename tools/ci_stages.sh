@@ -14,13 +14,14 @@
 #   format     clang-format --dry-run -Werror over every tracked source
 # Usage: tools/ci_stages.sh [STAGE...]   (no argument: all, in this order)
 # Fuzz time per target in seconds: KERNEL_FUZZ_SECONDS (default 150),
-# PNG_FUZZ_SECONDS (default 90).
+# PNG_FUZZ_SECONDS (default 90), JPEG_FUZZ_SECONDS (default 60).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
 KERNEL_FUZZ_SECONDS="${KERNEL_FUZZ_SECONDS:-150}"
 PNG_FUZZ_SECONDS="${PNG_FUZZ_SECONDS:-90}"
+JPEG_FUZZ_SECONDS="${JPEG_FUZZ_SECONDS:-60}"
 CLANG_FORMAT="${CLANG_FORMAT:-clang-format-14}"
 
 # Installs, from Debian's packages, whatever tool the stages need and this
@@ -192,6 +193,15 @@ stage_fuzz() {
       -max_len=65536 -malloc_limit_mb=1024 || return 1
   else
     echo "png_fuzzer: not built, this tree has no byteblend_png target"
+  fi
+
+  if [[ -x build/fuzz/fuzz/jpeg_fuzzer ]]; then
+    rm -rf build/fuzz/jpeg_seeds && mkdir -p build/fuzz/jpeg_seeds
+    build/fuzz/fuzz/make_jpeg_seeds build/fuzz/jpeg_seeds || return 1
+    run_fuzzer jpeg_fuzzer "$JPEG_FUZZ_SECONDS" build/fuzz/jpeg_seeds \
+      -max_len=65536 -malloc_limit_mb=1024 || return 1
+  else
+    echo "jpeg_fuzzer: not built, this tree has no byteblend_images target"
   fi
 }
 

@@ -19,8 +19,8 @@ requirements=tools/python-requirements.txt
 debian_packages=(
   # build
   cmake ninja-build g++ clang-14 pkg-config binutils
-  # the tool
-  libpng-dev libjpeg62-turbo-dev
+  # the tool, and groff to check its man page
+  libpng-dev libjpeg62-turbo-dev groff-base
   # tests and benchmarks
   libgtest-dev libbenchmark-dev libopencv-core-dev
   # the Python package and its venv

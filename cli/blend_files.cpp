@@ -1,0 +1,112 @@
+#include "blend_files.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+#include <thread>
+
+#include "progress.hpp"
+
+namespace byteblend::tool {
+
+namespace {
+
+std::string size_of(const Image &image) {
+  return std::to_string(image.width) + "x" + std::to_string(image.height);
+}
+
+std::string plural(std::size_t count, const char *noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+} // namespace
+
+void blend_file(const Blending &blending, const std::string &bottom_path,
+                const std::filesystem::path &out_path, Format format,
+                unsigned threads) {
+  Image bottom;
+  try {
+    bottom = read_image(bottom_path);
+  } catch (const std::runtime_error &error) {
+    throw std::runtime_error(bottom_path + ": " + error.what());
+  }
+  const Image &top = *blending.top;
+  if (!blending.at &&
+      (top.width != bottom.width || top.height != bottom.height)) {
+    throw std::runtime_error(
+        bottom_path + ": " + size_of(bottom) + " pixels, but " +
+        blending.top_path + " has " + size_of(top) +
+        "; the images must have the same size (or place TOP with --at)");
+  }
+  blend_onto(blending.mode, top, bottom, blending.at, threads);
+  try {
+    write_image(out_path, bottom, format, blending.quality);
+  } catch (const std::runtime_error &error) {
+    throw std::runtime_error(out_path.string() + ": " + error.what());
+  }
+}
+
+std::filesystem::path output_path(const std::filesystem::path &folder,
+                                  const std::string &bottom_path) {
+  return folder / std::filesystem::path(bottom_path).filename();
+}
+
+FolderOutcome blend_into_folder(const Blending &blending,
+                                const std::vector<std::string> &bottom_paths,
+                                const std::filesystem::path &folder,
+                                unsigned workers) {
+  Progress progress(stderr, ::isatty(STDERR_FILENO) == 1, bottom_paths.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> failed{0};
+  const auto work = [&] {
+    for (std::size_t i = next++; i < bottom_paths.size(); i = next++) {
+      const std::string &bottom_path = bottom_paths[i];
+      const std::filesystem::path out = output_path(folder, bottom_path);
+      std::string error;
+      try {
+        const std::optional<Format> format = format_named_by(out);
+        if (!format) {
+          throw std::runtime_error(
+              out.string() +
+              ": cannot tell the output format; the name must end in "
+              ".png, .jpg or .jpeg");
+        }
+        // The files already keep every core busy: one thread each.
+        blend_file(blending, bottom_path, out, *format, 1);
+      } catch (const std::runtime_error &failure) {
+        error = failure.what();
+      } catch (const std::bad_alloc &) {
+        error = bottom_path + ": out of memory";
+      }
+      if (!error.empty()) {
+        ++failed;
+        progress.report("byteblend: " + error);
+      }
+      progress.advance();
+    }
+  };
+  const unsigned count = std::max(
+      1U,
+      std::min<unsigned>(workers, static_cast<unsigned>(std::min<std::size_t>(
+                                      bottom_paths.size(), 1024))));
+  std::vector<std::thread> threads;
+  threads.reserve(count - 1);
+  for (unsigned t = 1; t < count; ++t) {
+    threads.emplace_back(work);
+  }
+  work();
+  for (std::thread &thread : threads) {
+    thread.join();
+  }
+  FolderOutcome outcome;
+  outcome.failed = failed;
+  outcome.written = bottom_paths.size() - outcome.failed;
+  progress.finish("byteblend: " + plural(outcome.written, "file") +
+                  " written, " + std::to_string(outcome.failed) + " failed");
+  return outcome;
+}
+
+} // namespace byteblend::tool

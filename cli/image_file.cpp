@@ -1,0 +1,62 @@
+#include "image_file.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <string>
+
+#include "file_io.hpp"
+#include "jpeg_image.hpp"
+
+namespace byteblend::tool {
+
+namespace {
+
+// JPEG's own limit on each side, below kMaxSide.
+constexpr std::uint32_t kMaxJpegSide = 65500;
+
+} // namespace
+
+std::optional<Format> format_named_by(const std::filesystem::path &path) {
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  if (extension == ".png") {
+    return Format::png;
+  }
+  if (extension == ".jpg" || extension == ".jpeg") {
+    return Format::jpeg;
+  }
+  return std::nullopt;
+}
+
+Image decode_image(std::span<const std::uint8_t> file_bytes) {
+  if (!file_bytes.empty() && file_bytes[0] == 0x89) {
+    return decode_png(file_bytes);
+  }
+  if (!file_bytes.empty() && file_bytes[0] == 0xFF) {
+    return decode_jpeg(file_bytes);
+  }
+  throw std::runtime_error("not a PNG or JPEG file");
+}
+
+Image read_image(const std::filesystem::path &path) {
+  return decode_image(read_file(path));
+}
+
+void write_image(const std::filesystem::path &path, const Image &image,
+                 Format format, int quality) {
+  if (format == Format::png) {
+    write_file(path, encode_png(image));
+    return;
+  }
+  if (image.width > kMaxJpegSide || image.height > kMaxJpegSide) {
+    throw std::runtime_error("cannot write " + std::to_string(image.width) +
+                             "x" + std::to_string(image.height) +
+                             " pixels as JPEG, which holds at most " +
+                             std::to_string(kMaxJpegSide) + " each way");
+  }
+  write_file(path, encode_jpeg(image, quality));
+}
+
+} // namespace byteblend::tool

@@ -1,0 +1,37 @@
+// Image files of either format: read by their content, written in the
+// format their name asks for.
+#ifndef BYTEBLEND_CLI_IMAGE_FILE_HPP
+#define BYTEBLEND_CLI_IMAGE_FILE_HPP
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "png_image.hpp"
+
+namespace byteblend::tool {
+
+enum class Format { png, jpeg };
+
+// The format that a file name's extension asks for: .png, or .jpg or .jpeg,
+// in any case; none for any other name.
+std::optional<Format> format_named_by(const std::filesystem::path &path);
+
+// Decodes a PNG or JPEG file, told apart by their first bytes. Throws
+// std::runtime_error with the reason ("not a PNG or JPEG file", ...).
+Image decode_image(std::span<const std::uint8_t> file_bytes);
+
+// read_file, then decode_image.
+Image read_image(const std::filesystem::path &path);
+
+// Writes `image` to `path` in `format` (JPEG at `quality`, 1 to 100, and
+// without alpha), the way write_file does. Throws std::runtime_error with
+// the reason, not including the path.
+void write_image(const std::filesystem::path &path, const Image &image,
+                 Format format, int quality);
+
+} // namespace byteblend::tool
+
+#endif

@@ -1,0 +1,103 @@
+#include "placement.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <span>
+#include <stdexcept>
+
+namespace byteblend::tool {
+
+namespace {
+
+std::optional<std::int64_t> parse_coordinate(std::string_view text) {
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') {
+      return std::nullopt;
+    }
+  }
+  std::int32_t value = 0;
+  const char *end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// [first, first + length) clipped to [0, size).
+std::pair<std::uint32_t, std::uint32_t>
+clip(std::int64_t first, std::uint32_t length, std::uint32_t size) {
+  const std::int64_t low = std::clamp<std::int64_t>(first, 0, size);
+  const std::int64_t high = std::clamp<std::int64_t>(first + length, 0, size);
+  return {static_cast<std::uint32_t>(low),
+          static_cast<std::uint32_t>(std::max(low, high))};
+}
+
+} // namespace
+
+std::optional<Offset> parse_offset(std::string_view text) {
+  const std::size_t comma = text.find(',');
+  if (comma == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto x = parse_coordinate(text.substr(0, comma));
+  const auto y = parse_coordinate(text.substr(comma + 1));
+  if (!x || !y) {
+    return std::nullopt;
+  }
+  return Offset{*x, *y};
+}
+
+Overlap overlap_of(std::uint32_t top_width, std::uint32_t top_height,
+                   std::uint32_t bottom_width, std::uint32_t bottom_height,
+                   Offset at) {
+  const auto [x0, x1] = clip(at.x, top_width, bottom_width);
+  const auto [y0, y1] = clip(at.y, top_height, bottom_height);
+  return {x0, x1, y0, y1};
+}
+
+void blend_onto(Mode mode, const Image &top, Image &bottom,
+                std::optional<Offset> at, unsigned threads) {
+  const Options options{.threads = threads};
+  if (!at) {
+    if (top.width != bottom.width || top.height != bottom.height) {
+      throw std::invalid_argument("blend_onto: the images differ in size");
+    }
+    blend(mode, top.rgb, bottom.rgb, bottom.rgb, options);
+    return;
+  }
+  const Overlap overlap =
+      overlap_of(top.width, top.height, bottom.width, bottom.height, *at);
+  if (overlap.empty()) {
+    return;
+  }
+  const std::size_t columns = overlap.x1 - overlap.x0;
+  const std::size_t rows = overlap.y1 - overlap.y0;
+  // Where the overlap starts in TOP: non-negative, since the overlap lies
+  // inside TOP's placed rectangle.
+  const auto top_x = static_cast<std::size_t>(overlap.x0 - at->x);
+  const auto top_y = static_cast<std::size_t>(overlap.y0 - at->y);
+  const std::size_t top_stride = std::size_t{top.width} * 3;
+  const std::size_t bottom_stride = std::size_t{bottom.width} * 3;
+  const std::uint8_t *top_start =
+      top.rgb.data() + top_y * top_stride + top_x * 3;
+  std::uint8_t *bottom_start = bottom.rgb.data() + overlap.y0 * bottom_stride +
+                               std::size_t{overlap.x0} * 3;
+  if (columns == top.width && columns == bottom.width) {
+    // Whole rows of both: one contiguous block.
+    const std::size_t bytes = rows * columns * 3;
+    blend(mode, std::span(top_start, bytes), std::span(bottom_start, bytes),
+          std::span(bottom_start, bytes), options);
+    return;
+  }
+  for (std::size_t row = 0; row < rows; ++row) {
+    const std::span<std::uint8_t> target(bottom_start + row * bottom_stride,
+                                         columns * 3);
+    blend(mode, std::span(top_start + row * top_stride, columns * 3), target,
+          target);
+  }
+}
+
+} // namespace byteblend::tool

@@ -1,0 +1,95 @@
+// The tool's pieces that the command line does not show exactly: how --at
+// is read, which rectangle a placement covers, and the progress bar's text.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "placement.hpp"
+#include "progress.hpp"
+
+namespace {
+
+using byteblend::tool::Offset;
+using byteblend::tool::Overlap;
+
+TEST(ParseOffset, TakesTwoSignedWholeNumbers) {
+  const std::pair<const char *, std::optional<std::pair<long, long>>> cases[] =
+      {
+          {"0,0", std::pair{0L, 0L}},
+          {"12,-7", std::pair{12L, -7L}},
+          {"+3,-2147483648", std::pair{3L, -2147483648L}},
+          {"2147483647,1", std::pair{2147483647L, 1L}},
+          {"2147483648,1", std::nullopt},
+          {"1", std::nullopt},
+          {"1,", std::nullopt},
+          {",1", std::nullopt},
+          {"1,2,3", std::nullopt},
+          {"1.5,2", std::nullopt},
+          {" 1,2", std::nullopt},
+          {"1,2 ", std::nullopt},
+          {"+-1,2", std::nullopt},
+          {"x,y", std::nullopt},
+      };
+  for (const auto &[text, expected] : cases) {
+    const std::optional<Offset> offset = byteblend::tool::parse_offset(text);
+    ASSERT_EQ(offset.has_value(), expected.has_value()) << text;
+    if (expected) {
+      EXPECT_EQ(offset->x, expected->first) << text;
+      EXPECT_EQ(offset->y, expected->second) << text;
+    }
+  }
+}
+
+struct Placement {
+  const char *what;
+  Offset at;
+  Overlap overlap;
+};
+
+TEST(OverlapOf, ClipsTopToBottom) {
+  // A 4x3 TOP on a 10x8 BOTTOM.
+  const Placement placements[] = {
+      {"inside", {2, 1}, {2, 6, 1, 4}},
+      {"corner", {0, 0}, {0, 4, 0, 3}},
+      {"left and above", {-3, -2}, {0, 1, 0, 1}},
+      {"right and below", {8, 6}, {8, 10, 6, 8}},
+      {"just outside, right", {10, 0}, {10, 10, 0, 3}},
+      {"just outside, above", {0, -3}, {0, 4, 0, 0}},
+      {"far away", {-2147483648, 2147483647}, {0, 0, 8, 8}},
+  };
+  for (const Placement &p : placements) {
+    const Overlap o = byteblend::tool::overlap_of(4, 3, 10, 8, p.at);
+    EXPECT_EQ(o.x0, p.overlap.x0) << p.what;
+    EXPECT_EQ(o.x1, p.overlap.x1) << p.what;
+    EXPECT_EQ(o.y0, p.overlap.y0) << p.what;
+    EXPECT_EQ(o.y1, p.overlap.y1) << p.what;
+    EXPECT_EQ(o.empty(),
+              p.overlap.x0 == p.overlap.x1 || p.overlap.y0 == p.overlap.y1)
+        << p.what;
+  }
+  // TOP larger than BOTTOM covers all of it.
+  const Overlap all = byteblend::tool::overlap_of(30, 30, 10, 8, {-5, -5});
+  EXPECT_EQ(all.x0, 0U);
+  EXPECT_EQ(all.x1, 10U);
+  EXPECT_EQ(all.y0, 0U);
+  EXPECT_EQ(all.y1, 8U);
+}
+
+TEST(ProgressText, ShowsCountRateAndTimeLeft) {
+  const std::pair<std::string, std::string> cases[] = {
+      {byteblend::tool::progress_text(0, 20, 0.0),
+       "[..............................]  0/20"},
+      {byteblend::tool::progress_text(5, 20, 2.0),
+       "[#######.......................]  5/20  2.5 files/s  0:06 left"},
+      {byteblend::tool::progress_text(20, 20, 4.0),
+       "[##############################]  20/20  5.0 files/s  0:00 left"},
+      {byteblend::tool::progress_text(1, 1000, 1.0),
+       "[..............................]  1/1000  1.0 files/s  16:39 left"},
+  };
+  for (const auto &[text, expected] : cases) {
+    EXPECT_EQ(text, expected);
+  }
+}
+
+} // namespace
