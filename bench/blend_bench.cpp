@@ -33,8 +33,8 @@ namespace {
 constexpr std::int32_t kSizes[] = {16 << 10, 128 << 10, 1 << 20, 8 << 20,
                                    64 << 20};
 // Around the size from which blend() uses more than one thread.
-constexpr std::int32_t kSplitSizes[] = {64 << 10,  128 << 10, 256 << 10,
-                                        512 << 10, 1 << 20,   2 << 20};
+constexpr std::int32_t kSplitSizes[] = {256 << 10, 1 << 20, 2 << 20,
+                                        4 << 20,   8 << 20, 16 << 20};
 
 struct FreeDeleter {
   void operator()(std::uint8_t *p) const { std::free(p); }

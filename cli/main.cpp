@@ -83,7 +83,7 @@ int blend_files(const std::vector<std::string> &args) {
                                 args[1] + " has " + size_of(top) +
                                 "; the images must have the same size"};
   }
-  byteblend::blend(*mode, top.rgb, bottom.rgb, bottom.rgb);
+  byteblend::blend(*mode, top.rgb, bottom.rgb, bottom.rgb, {.threads = 0});
   try {
     tool::write_png(args[3], bottom);
   } catch (const std::runtime_error &error) {

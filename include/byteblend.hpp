@@ -158,11 +158,13 @@ struct Options {
 };
 
 // Arrays shorter than this stay on the calling thread whatever
-// Options::threads says. Starting and joining a second thread costs about
-// as much as blending this many bytes on one core; measured with
-// byteblend_bench's split/ benchmarks (two cores, AdditionBlend and
-// MultiplicationBlend): see the figures beside the value.
-inline constexpr std::size_t threaded_from = std::size_t{1} << 20;
+// Options::threads says: below it, starting and joining the other threads
+// costs more than they save. Measured with byteblend_bench's split/ and
+// single/ benchmarks (AMD EPYC, two cores; medians of 5), two threads
+// against one, AdditionBlend and MultiplicationBlend: 0.27 and 0.24 at
+// 256 KiB, 0.75 and 0.66 at 1 MiB, 1.00 and 0.97 at 2 MiB, 1.14 and 1.23 at
+// 4 MiB, 1.66 and 1.36 at 8 MiB.
+inline constexpr std::size_t threaded_from = std::size_t{4} << 20;
 
 namespace detail {
 
@@ -226,8 +228,10 @@ void split_across_threads(std::size_t count, std::size_t granule,
 // Blends top onto bottom into result, byte by byte, for any size. result may
 // be top or bottom itself. The channel modes write only their channel of each
 // packed RGB pixel and leave the other two bytes of result as they were.
-// Throws std::invalid_argument when the three sizes differ, or when the chunk
-// is not a positive multiple of 3 that a kernel can take.
+// Arrays of threaded_from bytes or more are cut into options.threads pieces,
+// each blended on its own thread. Throws std::invalid_argument when the
+// three sizes differ, or when the chunk is not a positive multiple of 3 that
+// a kernel can take.
 inline void blend(Mode mode, std::span<const std::uint8_t> top,
                   std::span<const std::uint8_t> bottom,
                   std::span<std::uint8_t> result, const Options &options = {}) {
