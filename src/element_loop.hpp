@@ -8,6 +8,7 @@
 #ifndef BYTEBLEND_ELEMENT_LOOP_HPP
 #define BYTEBLEND_ELEMENT_LOOP_HPP
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -48,8 +49,8 @@ void blend_lanes(std::ptrdiff_t at, typename L::Mask lanes,
            lanes);
 }
 
-// The kernels that blend every byte, over [begin, end), with ordinary
-// stores.
+// The loop of the kernels that blend every byte, over [begin, end), with
+// ordinary stores.
 template <class L, class Formula>
 void blend_range(std::ptrdiff_t begin, std::ptrdiff_t end,
                  const std::uint8_t *top, const std::uint8_t *bottom,
@@ -107,7 +108,8 @@ void blend_range_streaming(std::ptrdiff_t end, const std::uint8_t *top,
   constexpr std::ptrdiff_t kStep = kVectors * L::kCount;
   const auto misalignment = static_cast<std::ptrdiff_t>(
       reinterpret_cast<std::uintptr_t>(result) % kCacheLine);
-  const std::ptrdiff_t head = (kCacheLine - misalignment) % kCacheLine;
+  const std::ptrdiff_t head =
+      std::min(end, (kCacheLine - misalignment) % kCacheLine);
   blend_range<L, Formula>(0, head, top, bottom, result);
   std::ptrdiff_t i = head;
   for (; i + kStep <= end; i += kStep) {
