@@ -168,9 +168,12 @@ void blend_one_channel(std::int32_t length, const std::uint8_t *top,
                  masks[k]);
       }
     }
+    // Up to four vectors are left (a whole group may end just past the
+    // extent); the masks repeat every three.
     for (std::ptrdiff_t k = 0; i < end; i += L::kCount, ++k) {
-      blend_lanes<L, Formula>(i, masks[k] & L::first_lanes(end - i), top,
-                              bottom, result);
+      blend_lanes<L, Formula>(
+          i, masks[k % kChannelStride] & L::first_lanes(end - i), top, bottom,
+          result);
     }
   } else {
     // One past the last visited index: nothing at or beyond it is touched.

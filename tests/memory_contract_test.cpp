@@ -192,10 +192,10 @@ TEST_P(MemoryContractTest, ResultMayBeTopOrBottom) {
 // quickly.
 std::vector<std::uint8_t> table_of(const reference::Kernel &kernel) {
   std::vector<std::uint8_t> table(std::size_t{256} * 256);
-  for (std::int32_t t = 0; t < 256; ++t) {
-    for (std::int32_t b = 0; b < 256; ++b) {
-      table[static_cast<std::size_t>(t * 256 + b)] =
-          static_cast<std::uint8_t>(kernel.formula(t, b));
+  for (std::size_t t = 0; t < 256; ++t) {
+    for (std::size_t b = 0; b < 256; ++b) {
+      table[t * 256 + b] = static_cast<std::uint8_t>(kernel.formula(
+          static_cast<std::int32_t>(t), static_cast<std::int32_t>(b)));
     }
   }
   return table;

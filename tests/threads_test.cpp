@@ -82,12 +82,13 @@ TEST(SplitAcrossThreads, RangesCoverEverythingOnceOnGranules) {
 // Enough work is shared out: as many ranges as threads asked for, while
 // there are granules for them.
 TEST(SplitAcrossThreads, UsesTheThreadsItIsGiven) {
-  EXPECT_EQ(split(192 * 10, 192, 2).ranges.size(), 2U);
-  EXPECT_EQ(split(192 * 10, 192, 3).ranges.size(), 3U);
-  EXPECT_EQ(split(192 * 10, 192, 7).ranges.size(), 5U); // 2 granules each
-  EXPECT_EQ(split(192 * 2, 192, 7).ranges.size(), 2U);
-  EXPECT_EQ(split(192 * 10, 192, 1).ranges.size(), 1U);
-  EXPECT_EQ(split(192 * 10, 192, 0).ranges.size(),
+  constexpr std::size_t g = 192;
+  EXPECT_EQ(split(g * 10, g, 2).ranges.size(), 2U);
+  EXPECT_EQ(split(g * 10, g, 3).ranges.size(), 3U);
+  EXPECT_EQ(split(g * 10, g, 7).ranges.size(), 5U); // 2 granules each
+  EXPECT_EQ(split(g * 2, g, 7).ranges.size(), 2U);
+  EXPECT_EQ(split(g * 10, g, 1).ranges.size(), 1U);
+  EXPECT_EQ(split(g * 10, g, 0).ranges.size(),
             std::min(10U, std::max(1U, std::thread::hardware_concurrency())));
 }
 
@@ -105,7 +106,7 @@ TEST(SplitAcrossThreads, ExceptionFromAnyThreadReachesTheCaller) {
     std::mutex lock;
     std::size_t done = 0;
     EXPECT_THROW(byteblend::detail::split_across_threads(
-                     3 * 192, 192, 3,
+                     std::size_t{3} * 192, 192, 3,
                      [&](std::size_t first, std::size_t last) {
                        if (first / 192 == throwing_range) {
                          throw std::runtime_error("range failed");
