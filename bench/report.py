@@ -116,6 +116,7 @@ def draw_chart(rates, kernels, path):
         axis.set_title(kernel, fontsize=10)
         axis.set_xscale("log", base=2)
         axis.set_xticks(sizes, list(SIZES.values()), fontsize=7)
+        axis.tick_params(labelbottom=True)
         axis.grid(alpha=0.3)
     for axis in axes.flat[len(kernels):]:
         axis.axis("off")
