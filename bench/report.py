@@ -34,6 +34,11 @@ PEERS = {
 SIZES = {16384: "16 KiB", 131072: "128 KiB", 1048576: "1 MiB",
          8388608: "8 MiB", 67108864: "64 MiB"}
 WIDTHS = ("avx512", "avx2", "sse2")
+# The library's order, for the table and the chart.
+KERNELS = ("AdditionBlend", "SubtractionBlend", "MultiplicationBlend",
+           "ScreenBlend", "RedChannelBlend", "GreenChannelBlend",
+           "BlueChannelBlend", "OpacityBlend", "OverlayBlend", "LightenBlend",
+           "DarkenBlend", "ColorDodgeBlend", "ColorBurnBlend")
 
 
 def median_rates(bench, repetitions, pattern):
@@ -41,6 +46,9 @@ def median_rates(bench, repetitions, pattern):
         [bench, "--benchmark_format=json",
          f"--benchmark_repetitions={repetitions}",
          "--benchmark_report_aggregates_only=true",
+         # Repetitions of all benchmarks in random order, so that a spell of
+         # load on the machine (or on its memory) falls on all of them alike.
+         "--benchmark_enable_random_interleaving=true",
          "--benchmark_min_time=0.05",
          f"--benchmark_filter={pattern}"],
         check=True, capture_output=True, text=True).stdout
@@ -138,7 +146,7 @@ def draw_chart(rates, kernels, path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("bench")
-    parser.add_argument("--repetitions", type=int, default=3)
+    parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--scalar", action="store_true")
     parser.add_argument("--chart")
     args = parser.parse_args()
@@ -150,8 +158,7 @@ def main():
     pattern = (f"^((bound/|streaming_bound/|opencv/|cores/|[A-Z]).*/({sizes})"
                f"|({builds})/.*/({min(SIZES)}|{max(SIZES)}))$")
     rates = median_rates(args.bench, args.repetitions, pattern)
-    kernels = list(dict.fromkeys(
-        name for (name, _) in rates if name[0].isupper()))
+    kernels = [k for k in KERNELS if (k, min(SIZES)) in rates]
     rows = list(kernels)
     rows += [f"cores/{k}" for k in kernels]
     for build in ("avx2", "sse2", "scalar"):
