@@ -1,8 +1,11 @@
 // Throughput of every kernel beside what bounds it, in one run: the
-// streaming bound (two vector loads and one store per vector, at the widest
-// instruction set the CPU runs), each kernel through its exported name and
-// through each per-instruction-set build, and, when OpenCV is available, its
-// single-threaded peers on the same arrays. Bytes per second count `length`.
+// ordinary-store and streaming-store bounds at each vector width the CPU
+// runs (two vector loads and one store per vector), each kernel through its
+// exported name, through each per-instruction-set build and on every core
+// (byteblend::blend with Options::threads 0), and, when OpenCV is
+// available, its single-threaded peers on the same arrays. Bytes per second
+// count `length`. The split/ benchmarks time a blend cut across every core
+// below byteblend::threaded_from, which is chosen from them.
 //
 //   byteblend_bench --benchmark_filter=... (see bench/report.py)
 #include <benchmark/benchmark.h>
@@ -12,10 +15,13 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "byteblend.h"
+#include "byteblend.hpp"
 #include "implementations.hpp"
 
 #ifdef BYTEBLEND_BENCH_OPENCV
@@ -24,7 +30,11 @@
 
 namespace {
 
-constexpr std::int32_t kSizes[] = {16 << 10, 1 << 20, 64 << 20};
+constexpr std::int32_t kSizes[] = {16 << 10, 128 << 10, 1 << 20, 8 << 20,
+                                   64 << 20};
+// Around the size from which blend() uses more than one thread.
+constexpr std::int32_t kSplitSizes[] = {256 << 10, 1 << 20, 2 << 20,
+                                        4 << 20,   8 << 20, 16 << 20};
 
 struct FreeDeleter {
   void operator()(std::uint8_t *p) const { std::free(p); }
@@ -60,12 +70,15 @@ BenchArrays &arrays_of(std::int32_t size) {
   return cache.back().second;
 }
 
-// The streaming bound at each vector width: result = top | bottom, two
-// vectors per step so that the loop overhead does not hide the memory.
-// Written out per width: a template would not take on each target.
-__attribute__((target("avx512f"))) void
-stream_or_avx512(std::int32_t length, const std::uint8_t *top,
-                 const std::uint8_t *bottom, std::uint8_t *result) {
+// The bounds at each vector width: result = top | bottom, two vectors per
+// step so that the loop overhead does not hide the memory, with ordinary
+// stores and with streaming ones (`result` 64-byte aligned, as every array
+// here is). Written out per width: a template would not take on each
+// target.
+__attribute__((target("avx512f"))) void or_avx512(std::int32_t length,
+                                                  const std::uint8_t *top,
+                                                  const std::uint8_t *bottom,
+                                                  std::uint8_t *result) {
   for (std::ptrdiff_t i = 0; i + 128 <= length; i += 128) {
     const __m512i low = _mm512_or_si512(_mm512_loadu_si512(top + i),
                                         _mm512_loadu_si512(bottom + i));
@@ -76,10 +89,24 @@ stream_or_avx512(std::int32_t length, const std::uint8_t *top,
   }
 }
 
-__attribute__((target("avx2"))) void stream_or_avx2(std::int32_t length,
-                                                    const std::uint8_t *top,
-                                                    const std::uint8_t *bottom,
-                                                    std::uint8_t *result) {
+__attribute__((target("avx512f"))) void
+or_streaming_avx512(std::int32_t length, const std::uint8_t *top,
+                    const std::uint8_t *bottom, std::uint8_t *result) {
+  for (std::ptrdiff_t i = 0; i + 128 <= length; i += 128) {
+    const __m512i low = _mm512_or_si512(_mm512_loadu_si512(top + i),
+                                        _mm512_loadu_si512(bottom + i));
+    const __m512i high = _mm512_or_si512(_mm512_loadu_si512(top + i + 64),
+                                         _mm512_loadu_si512(bottom + i + 64));
+    _mm512_stream_si512(reinterpret_cast<__m512i *>(result + i), low);
+    _mm512_stream_si512(reinterpret_cast<__m512i *>(result + i + 64), high);
+  }
+  _mm_sfence();
+}
+
+template <bool kStreaming>
+__attribute__((target("avx2"))) void
+or_avx2(std::int32_t length, const std::uint8_t *top,
+        const std::uint8_t *bottom, std::uint8_t *result) {
   const auto *t = reinterpret_cast<const __m256i *>(top);
   const auto *b = reinterpret_cast<const __m256i *>(bottom);
   auto *r = reinterpret_cast<__m256i *>(result);
@@ -88,13 +115,20 @@ __attribute__((target("avx2"))) void stream_or_avx2(std::int32_t length,
         _mm256_or_si256(_mm256_loadu_si256(t + i), _mm256_loadu_si256(b + i));
     const __m256i high = _mm256_or_si256(_mm256_loadu_si256(t + i + 1),
                                          _mm256_loadu_si256(b + i + 1));
-    _mm256_storeu_si256(r + i, low);
-    _mm256_storeu_si256(r + i + 1, high);
+    if constexpr (kStreaming) {
+      _mm256_stream_si256(r + i, low);
+      _mm256_stream_si256(r + i + 1, high);
+    } else {
+      _mm256_storeu_si256(r + i, low);
+      _mm256_storeu_si256(r + i + 1, high);
+    }
   }
+  _mm_sfence();
 }
 
-void stream_or_sse2(std::int32_t length, const std::uint8_t *top,
-                    const std::uint8_t *bottom, std::uint8_t *result) {
+template <bool kStreaming>
+void or_sse2(std::int32_t length, const std::uint8_t *top,
+             const std::uint8_t *bottom, std::uint8_t *result) {
   const auto *t = reinterpret_cast<const __m128i *>(top);
   const auto *b = reinterpret_cast<const __m128i *>(bottom);
   auto *r = reinterpret_cast<__m128i *>(result);
@@ -103,20 +137,31 @@ void stream_or_sse2(std::int32_t length, const std::uint8_t *top,
         _mm_or_si128(_mm_loadu_si128(t + i), _mm_loadu_si128(b + i));
     const __m128i high =
         _mm_or_si128(_mm_loadu_si128(t + i + 1), _mm_loadu_si128(b + i + 1));
-    _mm_storeu_si128(r + i, low);
-    _mm_storeu_si128(r + i + 1, high);
+    if constexpr (kStreaming) {
+      _mm_stream_si128(r + i, low);
+      _mm_stream_si128(r + i + 1, high);
+    } else {
+      _mm_storeu_si128(r + i, low);
+      _mm_storeu_si128(r + i + 1, high);
+    }
   }
+  _mm_sfence();
 }
 
-byteblend::KernelFunction *widest_stream_or() {
-  if (byteblend::cpu_supports(byteblend::Target::avx512)) {
-    return stream_or_avx512;
-  }
-  if (byteblend::cpu_supports(byteblend::Target::avx2)) {
-    return stream_or_avx2;
-  }
-  return stream_or_sse2;
-}
+struct Bound {
+  byteblend::Target target;
+  const char *name;
+  byteblend::KernelFunction *function;
+};
+
+constexpr Bound kBounds[] = {
+    {byteblend::Target::avx512, "bound/avx512", or_avx512},
+    {byteblend::Target::avx512, "streaming_bound/avx512", or_streaming_avx512},
+    {byteblend::Target::avx2, "bound/avx2", or_avx2<false>},
+    {byteblend::Target::avx2, "streaming_bound/avx2", or_avx2<true>},
+    {byteblend::Target::sse2, "bound/sse2", or_sse2<false>},
+    {byteblend::Target::sse2, "streaming_bound/sse2", or_sse2<true>},
+};
 
 void run_kernel(benchmark::State &state, byteblend::KernelFunction *kernel) {
   const auto length = static_cast<std::int32_t>(state.range(0));
@@ -138,6 +183,60 @@ void register_kernel(const std::string &name,
       [kernel](benchmark::State &state) { run_kernel(state, kernel); });
   for (const std::int32_t size : kSizes) {
     benchmark->Arg(size);
+  }
+}
+
+// One blend() call on every core, through the C++ interface.
+void register_every_core(byteblend::Mode mode, const std::string &kernel) {
+  auto *benchmark = benchmark::RegisterBenchmark(
+      ("cores/" + kernel).c_str(), [mode](benchmark::State &state) {
+        const auto length = static_cast<std::int32_t>(state.range(0));
+        BenchArrays &arrays = arrays_of(length);
+        const auto size = static_cast<std::size_t>(length);
+        const std::span<const std::uint8_t> top(arrays.top.get(), size);
+        const std::span<const std::uint8_t> bottom(arrays.bottom.get(), size);
+        const std::span<std::uint8_t> result(arrays.result.get(), size);
+        // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
+        for (auto _ : state) {
+          byteblend::blend(mode, top, bottom, result, {.threads = 0});
+          benchmark::ClobberMemory();
+        }
+        state.SetBytesProcessed(state.iterations() * length);
+      });
+  for (const std::int32_t size : kSizes) {
+    benchmark->Arg(size);
+  }
+}
+
+// The kernel cut across every core at sizes where blend() would keep it on
+// one thread: against the plain kernel at the same sizes, where threads
+// start to pay.
+void register_split(const std::string &name,
+                    byteblend::KernelFunction *kernel) {
+  auto *benchmark = benchmark::RegisterBenchmark(
+      ("split/" + name).c_str(), [kernel](benchmark::State &state) {
+        const auto length = static_cast<std::int32_t>(state.range(0));
+        BenchArrays &arrays = arrays_of(length);
+        // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
+        for (auto _ : state) {
+          byteblend::detail::split_across_threads(
+              static_cast<std::size_t>(length),
+              byteblend::detail::array_granule, 0,
+              [&](std::size_t first, std::size_t last) {
+                kernel(static_cast<std::int32_t>(last - first),
+                       arrays.top.get() + first, arrays.bottom.get() + first,
+                       arrays.result.get() + first);
+              });
+          benchmark::ClobberMemory();
+        }
+        state.SetBytesProcessed(state.iterations() * length);
+      });
+  auto *single = benchmark::RegisterBenchmark(
+      ("single/" + name).c_str(),
+      [kernel](benchmark::State &state) { run_kernel(state, kernel); });
+  for (const std::int32_t size : kSplitSizes) {
+    benchmark->Arg(size);
+    single->Arg(size);
   }
 }
 
@@ -184,7 +283,11 @@ void register_opencv_peers() {
 #endif
 
 void register_all() {
-  register_kernel("bound/stream_or", widest_stream_or());
+  for (const Bound &bound : kBounds) {
+    if (byteblend::cpu_supports(bound.target)) {
+      register_kernel(bound.name, bound.function);
+    }
+  }
 #define BYTEBLEND_REGISTER_EXPORTED(name) register_kernel(#name, name);
   BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_REGISTER_EXPORTED)
 #undef BYTEBLEND_REGISTER_EXPORTED
@@ -197,6 +300,26 @@ void register_all() {
           implementation.function);
     }
   }
+  using byteblend::Mode;
+  const std::pair<Mode, const char *> exported[] = {
+      {Mode::addition, "AdditionBlend"},
+      {Mode::subtraction, "SubtractionBlend"},
+      {Mode::multiplication, "MultiplicationBlend"},
+      {Mode::screen, "ScreenBlend"},
+      {Mode::red_channel, "RedChannelBlend"},
+      {Mode::green_channel, "GreenChannelBlend"},
+      {Mode::blue_channel, "BlueChannelBlend"},
+      {Mode::opacity, "OpacityBlend"},
+      {Mode::overlay, "OverlayBlend"},
+      {Mode::lighten, "LightenBlend"},
+      {Mode::darken, "DarkenBlend"},
+      {Mode::color_dodge, "ColorDodgeBlend"},
+      {Mode::color_burn, "ColorBurnBlend"}};
+  for (const auto &[mode, kernel] : exported) {
+    register_every_core(mode, kernel);
+  }
+  register_split("AdditionBlend", AdditionBlend);
+  register_split("MultiplicationBlend", MultiplicationBlend);
 #ifdef BYTEBLEND_BENCH_OPENCV
   register_opencv_peers();
 #endif

@@ -1,14 +1,22 @@
 #!/usr/bin/env python3
-"""Runs byteblend_bench and prints one table of ratios.
+"""Runs byteblend_bench and prints one table of ratios, and draws a chart.
 
-Every kernel, at each size, is set against the streaming bound (a loop of two
-vector loads and one vector store, measured in the same run), the plain
-scalar build of the same kernel and, where OpenCV was found, its peer. The
-figures are medians of several repetitions.
+Every kernel, at each size, is set against the ordinary-store and the
+streaming-store bounds of its own vector width (loops of two vector loads and
+one vector store, measured in the same run) and, where OpenCV was found, its
+single-threaded peer. The exported kernels run on one thread and, through
+byteblend::blend with Options::threads 0, on every core; the "cores" column
+is the second against the first. The SSE2 and AVX2 builds are set against
+the bounds of their own widths. The figures are medians of several
+repetitions.
 
-    report.py path/to/byteblend_bench [--repetitions N] [--targets]
+    report.py path/to/byteblend_bench [--repetitions N] [--scalar]
+              [--chart throughput.svg]
 
---targets adds a row per instruction-set build (sse2, avx2, avx512).
+The SSE2 and AVX2 builds (and, with --scalar, the plain scalar one) run at
+the smallest and the largest size only.
+--chart draws GB/s against size per kernel, with the bounds and the OpenCV
+peer beside it (needs matplotlib).
 """
 import argparse
 import json
@@ -23,7 +31,14 @@ PEERS = {
     "MultiplicationBlend": "opencv/multiply",
     "OpacityBlend": "opencv/addWeighted",
 }
-SIZES = {16384: "16 KiB", 1048576: "1 MiB", 67108864: "64 MiB"}
+SIZES = {16384: "16 KiB", 131072: "128 KiB", 1048576: "1 MiB",
+         8388608: "8 MiB", 67108864: "64 MiB"}
+WIDTHS = ("avx512", "avx2", "sse2")
+# The library's order, for the table and the chart.
+KERNELS = ("AdditionBlend", "SubtractionBlend", "MultiplicationBlend",
+           "ScreenBlend", "RedChannelBlend", "GreenChannelBlend",
+           "BlueChannelBlend", "OpacityBlend", "OverlayBlend", "LightenBlend",
+           "DarkenBlend", "ColorDodgeBlend", "ColorBurnBlend")
 
 
 def median_rates(bench, repetitions, pattern):
@@ -31,7 +46,10 @@ def median_rates(bench, repetitions, pattern):
         [bench, "--benchmark_format=json",
          f"--benchmark_repetitions={repetitions}",
          "--benchmark_report_aggregates_only=true",
-         "--benchmark_min_time=0.2",
+         # Repetitions of all benchmarks in random order, so that a spell of
+         # load on the machine (or on its memory) falls on all of them alike.
+         "--benchmark_enable_random_interleaving=true",
+         "--benchmark_min_time=0.05",
          f"--benchmark_filter={pattern}"],
         check=True, capture_output=True, text=True).stdout
     rates = {}
@@ -43,40 +61,113 @@ def median_rates(bench, repetitions, pattern):
     return rates
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("bench")
-    parser.add_argument("--repetitions", type=int, default=5)
-    parser.add_argument("--targets", action="store_true")
-    args = parser.parse_args()
+def widest(rates):
+    for width in WIDTHS:
+        if (f"bound/{width}", 16384) in rates:
+            return width
+    return None
 
-    pattern = "^(bound/|opencv/|scalar/|[A-Z])"
-    if args.targets:
-        pattern = "."
-    rates = median_rates(args.bench, args.repetitions, pattern)
-    kernels = [name for (name, size) in rates if name[0].isupper()]
-    kernels = list(dict.fromkeys(kernels))
-    rows = list(kernels)
-    if args.targets:
-        for target in ("sse2", "avx2", "avx512"):
-            rows += [f"{target}/{k}" for k in kernels if (f"{target}/{k}", 16384) in rates]
 
-    print(f"{'kernel':<30}{'size':>8}{'GB/s':>8}{'/bound':>8}{'/scalar':>9}{'/peer':>7}")
+def print_table(rates, rows):
+    top = widest(rates)
+    print(f"{'kernel':<32}{'size':>8}{'GB/s':>7}{'/bound':>8}{'/stream':>8}"
+          f"{'/peer':>7}{'cores':>7}")
     for size, label in SIZES.items():
-        bound = rates[("bound/stream_or", size)]
-        print(f"{'bound/stream_or':<30}{label:>8}{bound / 1e9:>8.1f}{1.0:>8.2f}")
+        for width in WIDTHS:
+            for bound in (f"bound/{width}", f"streaming_bound/{width}"):
+                rate = rates.get((bound, size))
+                if rate is not None:
+                    print(f"{bound:<32}{label:>8}{rate / 1e9:>7.1f}")
         for row in rows:
             rate = rates.get((row, size))
             if rate is None:
                 continue
-            kernel = row.split("/")[-1]
-            scalar = rates.get((f"scalar/{kernel}", size))
+            prefix, _, kernel = row.rpartition("/")
+            width = prefix if prefix in WIDTHS else top
+            bound = rates.get((f"bound/{width}", size))
+            stream = rates.get((f"streaming_bound/{width}", size))
             peer = rates.get((PEERS.get(kernel, ""), size))
-            line = f"{row:<30}{label:>8}{rate / 1e9:>8.1f}{rate / bound:>8.2f}"
-            line += f"{rate / scalar:>9.1f}" if scalar else f"{'':>9}"
-            line += f"{rate / peer:>7.2f}" if peer else ""
-            print(line)
+            single = rates.get((kernel, size)) if prefix == "cores" else None
+            line = f"{row:<32}{label:>8}{rate / 1e9:>7.1f}"
+            for reference in (bound, stream, peer, single):
+                line += f"{rate / reference:>8.2f}" if reference else f"{'':>8}"
+            print(line.rstrip())
         print()
+
+
+def draw_chart(rates, kernels, path):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    top = widest(rates)
+    sizes = list(SIZES)
+    columns = 4
+    rows = (len(kernels) + columns - 1) // columns
+    figure, axes = plt.subplots(rows, columns, figsize=(4 * columns, 3 * rows),
+                                sharex=True, sharey=True)
+    lines = [
+        ("{k}", "one thread", "C0", "-"),
+        ("cores/{k}", "every core", "C1", "-"),
+        (f"bound/{top}", "ordinary-store bound", "0.5", "--"),
+        (f"streaming_bound/{top}", "streaming-store bound", "0.2", ":"),
+        ("{peer}", "OpenCV, one thread", "C2", "-."),
+    ]
+    for axis, kernel in zip(axes.flat, kernels):
+        for name, label, colour, style in lines:
+            name = name.format(k=kernel, peer=PEERS.get(kernel, "-"))
+            points = [(s, rates[(name, s)] / 1e9) for s in sizes
+                      if (name, s) in rates]
+            if points:
+                axis.plot(*zip(*points), label=label, color=colour,
+                          linestyle=style, marker=".")
+        axis.set_title(kernel, fontsize=10)
+        axis.set_xscale("log", base=2)
+        axis.set_xticks(sizes, list(SIZES.values()), fontsize=7)
+        axis.tick_params(labelbottom=True)
+        axis.grid(alpha=0.3)
+    for axis in axes.flat[len(kernels):]:
+        axis.axis("off")
+    for axis in axes[:, 0]:
+        axis.set_ylabel("GB/s")
+    handles, labels = axes.flat[0].get_legend_handles_labels()
+    for axis in axes.flat[:len(kernels)]:
+        for handle, label in zip(*axis.get_legend_handles_labels()):
+            if label not in labels:
+                handles.append(handle)
+                labels.append(label)
+    figure.legend(handles, labels, loc="lower right", fontsize=9)
+    figure.suptitle("byteblend throughput (bytes of one array per second; "
+                    f"medians; bounds at {top})")
+    figure.tight_layout()
+    figure.savefig(path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("bench")
+    parser.add_argument("--repetitions", type=int, default=5)
+    parser.add_argument("--scalar", action="store_true")
+    parser.add_argument("--chart")
+    args = parser.parse_args()
+
+    sizes = "|".join(str(size) for size in SIZES)
+    builds = "sse2|avx2|scalar" if args.scalar else "sse2|avx2"
+    # The narrower builds at the smallest and largest size only, to keep the
+    # run to a few minutes.
+    pattern = (f"^((bound/|streaming_bound/|opencv/|cores/|[A-Z]).*/({sizes})"
+               f"|({builds})/.*/({min(SIZES)}|{max(SIZES)}))$")
+    rates = median_rates(args.bench, args.repetitions, pattern)
+    kernels = [k for k in KERNELS if (k, min(SIZES)) in rates]
+    rows = list(kernels)
+    rows += [f"cores/{k}" for k in kernels]
+    for build in ("avx2", "sse2", "scalar"):
+        rows += [f"{build}/{k}" for k in kernels
+                 if (f"{build}/{k}", min(SIZES)) in rates]
+    print_table(rates, rows)
+    if args.chart:
+        draw_chart(rates, kernels, args.chart)
+        print(f"chart: {args.chart}")
     return 0
 
 

@@ -166,10 +166,6 @@ using MutableImageView = BasicImageView<std::uint8_t>;
 
 namespace detail {
 
-// Images below this many bytes stay on the calling thread: starting a
-// thread costs about as much as blending this much.
-inline constexpr std::size_t min_image_bytes_for_threads = std::size_t{1} << 18;
-
 // The channel that a channel mode blends (0 red, 1 green, 2 blue).
 constexpr std::optional<std::size_t> channel_of(Mode mode) {
   switch (mode) {
@@ -317,7 +313,7 @@ inline void blend(Mode mode, ImageView top, ImageView bottom,
                          run / 4, scratch);
     }
   };
-  const bool small = top.height() * row < detail::min_image_bytes_for_threads;
+  const bool small = top.height() * row < threaded_from;
   detail::split_across_threads(top.height(), 1, small ? 1U : options.threads,
                                blend_rows);
 }

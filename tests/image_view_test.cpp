@@ -219,16 +219,21 @@ TEST(ViewBlend, SameBytesOnEveryThreadCount) {
   struct Case {
     std::size_t channels, padding;
   };
-  // Large enough to be split across threads.
+  // Large enough to be split across threads (byteblend::threaded_from),
+  // even with one channel.
+  constexpr std::size_t kWidth = 2400;
+  constexpr std::size_t kHeight = 1800;
+  static_assert(kWidth * kHeight >= byteblend::threaded_from);
   for (const Case c : {Case{4, 12}, Case{3, 0}, Case{1, 1}}) {
-    const Layout layout = {"", 400, 300, c.channels, c.padding, 0, 0, 400, 300};
-    Canvas top(400, 300, c.channels, c.padding, 4);
-    Canvas bottom(400, 300, c.channels, c.padding, 5);
+    const Layout layout = {"", kWidth, kHeight, c.channels, c.padding,
+                           0,  0,      kWidth,  kHeight};
+    Canvas top(kWidth, kHeight, c.channels, c.padding, 4);
+    Canvas bottom(kWidth, kHeight, c.channels, c.padding, 5);
     for (const Mode mode : {Mode::screen, Mode::green_channel}) {
       if (c.channels == 1 && is_channel_mode(mode)) {
         continue;
       }
-      const Canvas before(400, 300, c.channels, c.padding, 6);
+      const Canvas before(kWidth, kHeight, c.channels, c.padding, 6);
       const auto expected = expected_canvas(mode, layout, top, bottom, before);
       for (const unsigned threads : {1U, 2U, 3U, 0U}) {
         Canvas result = before;

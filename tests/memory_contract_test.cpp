@@ -2,7 +2,9 @@
 // indices it visits, touches nothing at or beyond `length` and nothing at
 // all for a length of zero or below, and gives the same output when
 // `result` is `top` or `bottom`. Arrays sit flush against inaccessible pages,
-// so that a read or write outside them faults.
+// so that a read or write outside them faults. Short arrays and arrays long
+// enough for the streamed body (an ordinary head up to a cache line of
+// `result`, streamed lines, an ordinary tail) are both covered.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "element_loop.hpp"
 #include "implementation_list.hpp"
 #include "reference.hpp"
 
@@ -26,12 +29,12 @@ using testing_support::Route;
 
 constexpr std::uint8_t kMarker = 0x5A;
 
-// One read-write page between two PROT_NONE pages.
-class GuardedPage {
+// Read-write pages between two PROT_NONE pages.
+class GuardedPages {
 public:
-  GuardedPage() {
-    void *mapping = mmap(nullptr, 3 * size(), PROT_NONE,
-                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  explicit GuardedPages(std::size_t pages = 1) : pages_(pages) {
+    void *mapping =
+        mmap(nullptr, mapped(), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED) {
       std::perror("mmap");
       std::abort();
@@ -42,18 +45,22 @@ public:
       std::abort();
     }
   }
-  GuardedPage(const GuardedPage &) = delete;
-  GuardedPage &operator=(const GuardedPage &) = delete;
-  ~GuardedPage() { munmap(mapping_, 3 * size()); }
+  GuardedPages(const GuardedPages &) = delete;
+  GuardedPages &operator=(const GuardedPages &) = delete;
+  ~GuardedPages() { munmap(mapping_, mapped()); }
 
-  static std::size_t size() {
+  static std::size_t page_size() {
     return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   }
-  [[nodiscard]] std::uint8_t *begin() const { return mapping_ + size(); }
+  [[nodiscard]] std::size_t size() const { return pages_ * page_size(); }
+  [[nodiscard]] std::uint8_t *begin() const { return mapping_ + page_size(); }
   [[nodiscard]] std::uint8_t *end() const { return begin() + size(); }
   [[nodiscard]] std::uint8_t *inaccessible() const { return mapping_; }
 
 private:
+  [[nodiscard]] std::size_t mapped() const { return size() + 2 * page_size(); }
+
+  std::size_t pages_;
   std::uint8_t *mapping_ = nullptr;
 };
 
@@ -94,10 +101,10 @@ TEST_P(MemoryContractTest, TouchesOnlyVisitedIndices) {
   const Route &route = GetParam();
   SKIP_IF_UNSUPPORTED(route);
   const reference::Kernel &kernel = reference::kernel_named(route.kernel);
-  const GuardedPage top_page;
-  const GuardedPage bottom_page;
-  const GuardedPage result_page;
-  const std::size_t page = GuardedPage::size();
+  const GuardedPages top_page;
+  const GuardedPages bottom_page;
+  const GuardedPages result_page;
+  const std::size_t page = GuardedPages::page_size();
   const std::vector<std::uint8_t> top_bytes = random_bytes(page, 1);
   const std::vector<std::uint8_t> bottom_bytes = random_bytes(page, 2);
   std::copy(top_bytes.begin(), top_bytes.end(), top_page.begin());
@@ -144,7 +151,7 @@ TEST_P(MemoryContractTest, NonPositiveLengthTouchesNothing) {
   const Route &route = GetParam();
   SKIP_IF_UNSUPPORTED(route);
   const reference::Kernel &kernel = reference::kernel_named(route.kernel);
-  const GuardedPage page;
+  const GuardedPages page;
   std::vector<std::int32_t> lengths = {0, -1, -3, INT32_MIN, INT32_MIN + 1};
   for (std::int32_t length = 1; length <= kernel.start; ++length) {
     lengths.push_back(length);
@@ -176,6 +183,97 @@ TEST_P(MemoryContractTest, ResultMayBeTopOrBottom) {
                      result);
       EXPECT_TRUE(std::equal(separate.begin(), separate.end(), result))
           << route.kernel << " via " << route.via << ", length " << length
+          << ", result is " << (onto_top ? "top" : "bottom");
+    }
+  }
+}
+
+// Each kernel's output for every (top, bottom) pair, to check long arrays
+// quickly.
+std::vector<std::uint8_t> table_of(const reference::Kernel &kernel) {
+  std::vector<std::uint8_t> table(std::size_t{256} * 256);
+  for (std::size_t t = 0; t < 256; ++t) {
+    for (std::size_t b = 0; b < 256; ++b) {
+      table[t * 256 + b] = static_cast<std::uint8_t>(kernel.formula(
+          static_cast<std::int32_t>(t), static_cast<std::int32_t>(b)));
+    }
+  }
+  return table;
+}
+
+// The shortest length that takes the streamed body.
+constexpr std::int32_t kStreamed =
+    static_cast<std::int32_t>(byteblend::portable::kStreamingFrom);
+
+// Lengths past the streaming threshold, arrays flush against an
+// inaccessible page at their start or at their end, placed so that `result`
+// starts on a cache line or off it by odd amounts (heads of 0, 51 and more):
+// every visited byte is blended, no other byte changes.
+TEST_P(MemoryContractTest, LongArraysTouchOnlyVisitedIndices) {
+  const Route &route = GetParam();
+  SKIP_IF_UNSUPPORTED(route);
+  const reference::Kernel &kernel = reference::kernel_named(route.kernel);
+  const std::vector<std::uint8_t> table = table_of(kernel);
+  const std::size_t pages =
+      (std::size_t{kStreamed} + 256) / GuardedPages::page_size() + 1;
+  const GuardedPages top_pages(pages);
+  const GuardedPages bottom_pages(pages);
+  const GuardedPages result_pages(pages);
+  const std::size_t size = top_pages.size();
+  const std::vector<std::uint8_t> top_bytes = random_bytes(size, 7);
+  const std::vector<std::uint8_t> bottom_bytes = random_bytes(size, 8);
+  std::copy(top_bytes.begin(), top_bytes.end(), top_pages.begin());
+  std::copy(bottom_bytes.begin(), bottom_bytes.end(), bottom_pages.begin());
+
+  std::vector<std::uint8_t> expected(size);
+  for (const std::int32_t length : {kStreamed + 1, kStreamed + 127}) {
+    const std::int64_t extent = visited_extent(kernel, length);
+    const auto last_start = static_cast<std::int64_t>(size) - extent;
+    for (const std::int64_t at :
+         {std::int64_t{0}, std::int64_t{13}, last_start, last_start - 1}) {
+      std::fill(result_pages.begin(), result_pages.end(), kMarker);
+      std::fill(expected.begin(), expected.end(), kMarker);
+      for (std::int64_t q = at + kernel.start; q < at + extent;
+           q += kernel.stride) {
+        const auto u = static_cast<std::size_t>(q);
+        expected[u] = table[std::size_t{top_bytes[u]} * 256 + bottom_bytes[u]];
+      }
+
+      route.function(length, top_pages.begin() + at, bottom_pages.begin() + at,
+                     result_pages.begin() + at);
+
+      const auto [differs, wanted] = std::mismatch(
+          result_pages.begin(), result_pages.end(), expected.begin());
+      ASSERT_EQ(differs, result_pages.end())
+          << route.kernel << " via " << route.via << ", length " << length
+          << " at offset " << at << ": index "
+          << (differs - result_pages.begin() - at) << " holds " << int{*differs}
+          << ", expected " << int{*wanted};
+    }
+  }
+}
+
+// In place on long arrays, with `result` off a cache line by an odd amount
+// and on one: the same bytes as into a separate array.
+TEST_P(MemoryContractTest, LongResultMayBeTopOrBottom) {
+  const Route &route = GetParam();
+  SKIP_IF_UNSUPPORTED(route);
+  const std::int32_t length = kStreamed + 77;
+  const auto top = random_bytes(std::size_t{kStreamed} + 200, 9);
+  const auto bottom = random_bytes(std::size_t{kStreamed} + 200, 10);
+  for (const std::ptrdiff_t offset : {0, 37}) {
+    for (const bool onto_top : {true, false}) {
+      std::vector<std::uint8_t> separate = onto_top ? top : bottom;
+      route.function(length, top.data() + offset, bottom.data() + offset,
+                     separate.data() + offset);
+      std::vector<std::uint8_t> in_place_top = top;
+      std::vector<std::uint8_t> in_place_bottom = bottom;
+      std::uint8_t *result =
+          onto_top ? in_place_top.data() : in_place_bottom.data();
+      route.function(length, in_place_top.data() + offset,
+                     in_place_bottom.data() + offset, result + offset);
+      EXPECT_TRUE(std::equal(separate.begin(), separate.end(), result))
+          << route.kernel << " via " << route.via << ", offset " << offset
           << ", result is " << (onto_top ? "top" : "bottom");
     }
   }

@@ -65,12 +65,15 @@ struct Darken {
   }
 };
 
-// Half of each, summed and truncated: (t + b) / 2 rounded down, which is the
-// shared bits plus half of the differing ones, and never leaves 0..255.
+// Half of each, summed and truncated: (t + b) / 2 rounded down. The byte
+// average instruction rounds up instead; on the complements (255 - x) it
+// gives 255 - (t + b) / 2 rounded down, so complementing its result gives
+// the truncated mean. x86 has no byte shift, so this is three XORs and one
+// average where (t & b) + ((t ^ b) >> 1) needs a word shift and a mask too.
 struct Opacity {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
-    return (t & b) + ((t ^ b) >> 1);
+    return L::average_rounding_up(t ^ 255, b ^ 255) ^ 255;
   }
 };
 

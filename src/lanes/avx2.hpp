@@ -21,6 +21,7 @@ struct Avx2Lanes {
   typedef float Floats __attribute__((vector_size(32)));
   static constexpr std::ptrdiff_t kCount = 32;
   static constexpr bool kMaskedMemory = false;
+  static constexpr bool kStreamingStores = true;
 
   static Bytes load(const std::uint8_t *p) {
     return std::bit_cast<Bytes>(
@@ -30,6 +31,13 @@ struct Avx2Lanes {
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(p),
                         std::bit_cast<__m256i>(v));
   }
+  // A store that bypasses the caches, to a 32-byte aligned p; fence()
+  // orders it before any later store.
+  static void store_streaming(std::uint8_t *p, Bytes v) {
+    _mm256_stream_si256(reinterpret_cast<__m256i *>(p),
+                        std::bit_cast<__m256i>(v));
+  }
+  static void fence() { _mm_sfence(); }
 
   static Bytes add_saturate(Bytes a, Bytes b) {
     return std::bit_cast<Bytes>(
@@ -38,6 +46,11 @@ struct Avx2Lanes {
   static Bytes subtract_saturate(Bytes a, Bytes b) {
     return std::bit_cast<Bytes>(
         _mm256_subs_epu8(std::bit_cast<__m256i>(a), std::bit_cast<__m256i>(b)));
+  }
+  // (a + b + 1) / 2 rounded down: vpavgb.
+  static Bytes average_rounding_up(Bytes a, Bytes b) {
+    return std::bit_cast<Bytes>(
+        _mm256_avg_epu8(std::bit_cast<__m256i>(a), std::bit_cast<__m256i>(b)));
   }
 
   // Unpacking and packing both work within 128-bit halves, so packing the

@@ -22,6 +22,7 @@ struct Avx512Lanes {
   using Mask = __mmask64;
   static constexpr std::ptrdiff_t kCount = 64;
   static constexpr bool kMaskedMemory = true;
+  static constexpr bool kStreamingStores = true;
 
   static Bytes load(const std::uint8_t *p) {
     return std::bit_cast<Bytes>(_mm512_loadu_si512(p));
@@ -36,6 +37,13 @@ struct Avx512Lanes {
   static void store(std::uint8_t *p, Bytes v, Mask lanes) {
     _mm512_mask_storeu_epi8(p, lanes, std::bit_cast<__m512i>(v));
   }
+  // A store that bypasses the caches, to a 64-byte aligned p: one whole
+  // cache line. fence() orders it before any later store.
+  static void store_streaming(std::uint8_t *p, Bytes v) {
+    _mm512_stream_si512(reinterpret_cast<__m512i *>(p),
+                        std::bit_cast<__m512i>(v));
+  }
+  static void fence() { _mm_sfence(); }
 
   // The first `count` lanes, count > 0.
   static Mask first_lanes(std::ptrdiff_t count) {
@@ -54,6 +62,11 @@ struct Avx512Lanes {
   static Bytes subtract_saturate(Bytes a, Bytes b) {
     return std::bit_cast<Bytes>(
         _mm512_subs_epu8(std::bit_cast<__m512i>(a), std::bit_cast<__m512i>(b)));
+  }
+  // (a + b + 1) / 2 rounded down: vpavgb.
+  static Bytes average_rounding_up(Bytes a, Bytes b) {
+    return std::bit_cast<Bytes>(
+        _mm512_avg_epu8(std::bit_cast<__m512i>(a), std::bit_cast<__m512i>(b)));
   }
 
   // Unpacking and packing both work within 128-bit quarters, so packing the

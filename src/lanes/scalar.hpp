@@ -22,6 +22,9 @@ struct ScalarLanes {
   using Bytes = std::int32_t;
   static constexpr std::ptrdiff_t kCount = 1;
   static constexpr bool kMaskedMemory = false;
+  // Plain stores only: a byte at a time, a streaming store would cost more
+  // than the cache it saves.
+  static constexpr bool kStreamingStores = false;
 
   static Bytes load(const std::uint8_t *p) { return *p; }
   // Stores the low eight bits of the working value.
@@ -31,6 +34,9 @@ struct ScalarLanes {
 
   static Bytes add_saturate(Bytes a, Bytes b) { return minimum(a + b, 255); }
   static Bytes subtract_saturate(Bytes a, Bytes b) { return maximum(a - b, 0); }
+  static Bytes average_rounding_up(Bytes a, Bytes b) {
+    return (a + b + 1) >> 1;
+  }
 
   // 255 where the value is 128 or more, else 0.
   static Bytes where_at_least_128(Bytes v) { return v >= 128 ? 255 : 0; }

@@ -22,6 +22,7 @@ struct Sse2Lanes {
   typedef float Floats __attribute__((vector_size(16)));
   static constexpr std::ptrdiff_t kCount = 16;
   static constexpr bool kMaskedMemory = false;
+  static constexpr bool kStreamingStores = true;
 
   static Bytes load(const std::uint8_t *p) {
     return std::bit_cast<Bytes>(
@@ -30,6 +31,12 @@ struct Sse2Lanes {
   static void store(std::uint8_t *p, Bytes v) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(p), std::bit_cast<__m128i>(v));
   }
+  // A store that bypasses the caches (movntdq), to a 16-byte aligned p;
+  // fence() orders it before any later store.
+  static void store_streaming(std::uint8_t *p, Bytes v) {
+    _mm_stream_si128(reinterpret_cast<__m128i *>(p), std::bit_cast<__m128i>(v));
+  }
+  static void fence() { _mm_sfence(); }
 
   static Bytes add_saturate(Bytes a, Bytes b) {
     return std::bit_cast<Bytes>(
@@ -38,6 +45,11 @@ struct Sse2Lanes {
   static Bytes subtract_saturate(Bytes a, Bytes b) {
     return std::bit_cast<Bytes>(
         _mm_subs_epu8(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
+  }
+  // (a + b + 1) / 2 rounded down: pavgb.
+  static Bytes average_rounding_up(Bytes a, Bytes b) {
+    return std::bit_cast<Bytes>(
+        _mm_avg_epu8(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
   }
 
   template <class F> static Bytes on_words(Bytes x, Bytes y, F f) {
