@@ -54,7 +54,7 @@ stage_valgrind() {
   local status=${PIPESTATUS[0]}
   # valgrind's CPU has no AVX-512: its CPUID says so, and the AVX-512
   # routes skip themselves rather than fault on instructions it cannot run.
-  echo "valgrind: $(grep -c '(Skipped)' "$log") tests skipped for lack of an instruction set"
+  echo "valgrind: $(grep -c '(Skipped)' "$log") tests skipped: the instruction sets and the MXCSR settings valgrind does not emulate"
   return "$status"
 }
 
