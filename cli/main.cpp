@@ -247,8 +247,7 @@ int blend_many(const CommandLine &line) {
   const tool::Blending blending{mode, line.names[1], &top, line.at,
                                 line.quality};
   const tool::FolderOutcome outcome = tool::blend_into_folder(
-      blending, bottoms, folder,
-      std::max(1U, std::thread::hardware_concurrency()));
+      blending, bottoms, folder, byteblend::usable_cores());
   return outcome.failed == 0 ? 0 : kFailure;
 }
 

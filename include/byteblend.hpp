@@ -7,12 +7,24 @@
 #ifndef BYTEBLEND_HPP
 #define BYTEBLEND_HPP
 
+// Without C++20 the first error would be about std::span; say why instead,
+// and only that.
+#if __cplusplus < 202002L
+#error "byteblend.hpp needs C++20 (compile with -std=c++20 or later)"
+#else
+
+#include <sched.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <span>
@@ -146,15 +158,18 @@ constexpr KernelFunction *kernel(Mode mode) {
 // piece always starts on a pixel and the channel modes stay on their channel.
 inline constexpr std::size_t default_chunk = std::size_t{3} << 28;
 
-// How blend() runs.
+// How blend() runs: `blend(mode, top, bottom, result, {.threads = 0})`.
+// blend() takes no bare number, so `{}` is the default Options and `{4}` is
+// four threads.
 struct Options {
   // Threads to blend on: 1 keeps the work on the calling thread, 0 means one
-  // per core, and arrays too small to gain from more threads stay on the
-  // calling thread whatever the count. The bytes are the same for every
-  // count.
+  // per core this process may use (usable_cores()). Never more threads than
+  // that, nor than pieces of smallest_piece bytes, are started, so a larger
+  // count is clamped, and arrays below threaded_from stay on the calling
+  // thread. The bytes are the same for every count.
   unsigned threads = 1;
   // Each kernel call takes at most this many bytes: a positive multiple of 3
-  // below 2^31.
+  // below 2^31. Set it by name, `{.chunk = 3 * 1024}`.
   std::size_t chunk = default_chunk;
 };
 
@@ -167,7 +182,190 @@ struct Options {
 // 4 MiB, 1.66 and 1.36 at 8 MiB.
 inline constexpr std::size_t threaded_from = std::size_t{4} << 20;
 
+// No thread is given fewer bytes than this: in the measurements above, two
+// threads on pieces of 1 MiB (2 MiB in all) are just as fast as one, so a
+// thread with less to do costs more than it saves. It also bounds the
+// threads of a large count on a small array: 4 MiB never gets more than 4.
+inline constexpr std::size_t smallest_piece = std::size_t{1} << 20;
+
 namespace detail {
+
+// A decimal count with nothing else but a final newline; none for any
+// other text.
+inline std::optional<std::uint64_t> parse_count(std::string_view text) {
+  if (!text.empty() && text.back() == '\n') {
+    text.remove_suffix(1);
+  }
+  std::uint64_t value = 0;
+  const char *const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc{} || stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The CPUs that a CPU quota of `quota` microseconds in every `period`
+// allows, rounded up: "150000" in "100000" is 2. No limit for a quota that
+// is not a positive count ("max" in cgroup v2, "-1" in v1) or any other
+// text.
+inline std::optional<unsigned> cpus_of_quota(std::string_view quota,
+                                             std::string_view period) {
+  const std::optional<std::uint64_t> q = parse_count(quota);
+  const std::optional<std::uint64_t> p = parse_count(period);
+  if (!q || !p || *q == 0 || *p == 0) {
+    return std::nullopt;
+  }
+  const std::uint64_t cpus = *q / *p + (*q % *p != 0 ? 1 : 0);
+  return static_cast<unsigned>(
+      std::min<std::uint64_t>(cpus, std::numeric_limits<unsigned>::max()));
+}
+
+// The same from the text of a cgroup v2 cpu.max file: "QUOTA PERIOD".
+inline std::optional<unsigned> cpus_of_cpu_max(std::string_view text) {
+  const std::size_t space = text.find(' ');
+  if (space == std::string_view::npos) {
+    return std::nullopt;
+  }
+  return cpus_of_quota(text.substr(0, space), text.substr(space + 1));
+}
+
+// Where this process's CPU quota lies, read from /proc/self/cgroup
+// ("ID:CONTROLLERS:PATH" lines): the cgroup folder and whether it is
+// cgroup v1 (files cpu.cfs_quota_us and cpu.cfs_period_us) rather than v2
+// (cpu.max). v1's cpu controller, where a line names it, is the one in
+// force; else v2's single line "0::PATH". Folders are those under
+// /sys/fs/cgroup, where Linux mounts the hierarchies.
+struct CpuCgroup {
+  std::string folder;
+  bool v1 = false;
+};
+inline std::optional<CpuCgroup> cpu_cgroup(std::string_view proc_self_cgroup) {
+  std::optional<CpuCgroup> found;
+  while (!proc_self_cgroup.empty()) {
+    const std::size_t end =
+        std::min(proc_self_cgroup.find('\n'), proc_self_cgroup.size());
+    const std::string_view line = proc_self_cgroup.substr(0, end);
+    proc_self_cgroup.remove_prefix(std::min(end + 1, proc_self_cgroup.size()));
+    const std::size_t first = line.find(':');
+    const std::size_t second =
+        first == std::string_view::npos ? first : line.find(':', first + 1);
+    if (second == std::string_view::npos) {
+      continue;
+    }
+    const std::string_view controllers =
+        line.substr(first + 1, second - first - 1);
+    const std::string_view path = line.substr(second + 1);
+    if (controllers.empty() && line.substr(0, first) == "0") {
+      if (!found) {
+        found = CpuCgroup{"/sys/fs/cgroup" + std::string(path), false};
+      }
+      continue;
+    }
+    for (std::string_view rest = controllers; !rest.empty();) {
+      const std::size_t comma = std::min(rest.find(','), rest.size());
+      if (rest.substr(0, comma) == "cpu") {
+        return CpuCgroup{"/sys/fs/cgroup/" + std::string(controllers) +
+                             std::string(path),
+                         true};
+      }
+      rest.remove_prefix(std::min(comma + 1, rest.size()));
+    }
+  }
+  return found;
+}
+
+// A small file's text; empty when it cannot be read.
+inline std::string read_text(const std::string &path) {
+  std::ifstream file(path);
+  return {std::istreambuf_iterator<char>(file),
+          std::istreambuf_iterator<char>()};
+}
+
+// The CPUs that the quota of this process's cgroup and of each cgroup above
+// it allows, the fewest of them; none when no quota is set (or no cgroup
+// can be read). Above the process's own cgroup, since a limit on a parent
+// holds for its children; the walk also finds the container's own cgroup
+// where it is mounted as the root of the hierarchy.
+inline std::optional<unsigned> cgroup_cpu_limit() {
+  const std::optional<CpuCgroup> cgroup =
+      cpu_cgroup(read_text("/proc/self/cgroup"));
+  if (!cgroup) {
+    return std::nullopt;
+  }
+  std::optional<unsigned> fewest;
+  std::string folder = cgroup->folder;
+  while (true) {
+    while (folder.size() > 1 && folder.back() == '/') {
+      folder.pop_back();
+    }
+    const std::optional<unsigned> cpus =
+        cgroup->v1 ? cpus_of_quota(read_text(folder + "/cpu.cfs_quota_us"),
+                                   read_text(folder + "/cpu.cfs_period_us"))
+                   : cpus_of_cpu_max(read_text(folder + "/cpu.max"));
+    if (cpus && (!fewest || *cpus < *fewest)) {
+      fewest = cpus;
+    }
+    const std::size_t slash = folder.rfind('/');
+    if (slash == std::string::npos ||
+        slash <= std::string_view("/sys/fs").size()) {
+      return fewest;
+    }
+    folder.resize(slash);
+  }
+}
+
+// The CPUs in this process's affinity mask (as `taskset` sets it). The set
+// grows until the kernel's mask fits in it, so hosts of more than 1024 CPUs
+// are counted in full.
+inline unsigned affinity_cpus() {
+  for (std::size_t sets = 1; sets <= 4096; sets *= 2) {
+    std::vector<cpu_set_t> mask(sets);
+    const std::size_t bytes = sets * sizeof(cpu_set_t);
+    if (sched_getaffinity(0, bytes, mask.data()) == 0) {
+      return static_cast<unsigned>(
+          std::max(1, CPU_COUNT_S(bytes, mask.data())));
+    }
+    if (errno != EINVAL) {
+      break;
+    }
+  }
+  return std::max(1U, std::thread::hardware_concurrency());
+}
+
+} // namespace detail
+
+// The CPUs this process may use: those of its affinity mask, and no more
+// than its cgroup's CPU quota allows (rounded up); at least 1. Unlike
+// std::thread::hardware_concurrency(), which counts the host's CPUs, this is
+// what a container limited to 2 CPUs or a program started under `taskset`
+// may use. Worked out once, at the first call; a child of fork() keeps its
+// parent's mask and cgroup, so the value stays right there, but a later
+// change of this process's own affinity or cgroup is not seen.
+inline unsigned usable_cores() {
+  static const unsigned cores = [] {
+    const unsigned cpus = detail::affinity_cpus();
+    const std::optional<unsigned> quota = detail::cgroup_cpu_limit();
+    return std::max(1U, quota ? std::min(cpus, *quota) : cpus);
+  }();
+  return cores;
+}
+
+namespace detail {
+
+// The threads that blend() and the image blend() use for `bytes` bytes when
+// `requested` were asked for (0: every usable core): 1 below threaded_from,
+// never more than usable_cores(), nor more than pieces of smallest_piece
+// bytes. A count past any machine is simply clamped.
+inline unsigned threads_for(std::size_t bytes, unsigned requested) {
+  if (bytes < threaded_from) {
+    return 1;
+  }
+  const unsigned cores = usable_cores();
+  const unsigned wanted = requested == 0 ? cores : std::min(requested, cores);
+  return static_cast<unsigned>(
+      std::min<std::size_t>(wanted, bytes / smallest_piece));
+}
 
 // Whether a and b share a byte without starting at the same one. The
 // kernels allow result to be exactly top or bottom, but an array that
@@ -192,17 +390,17 @@ inline constexpr std::size_t array_granule = 192;
 // Calls work(first, last) on contiguous ranges that together cover
 // [0, count) exactly once, each range on its own thread (the calling thread
 // takes the first), and returns when all are done. Each range's first index
-// is a multiple of granule (positive). threads 0 means one per core; with
-// threads 1 it is work(0, count) on the calling thread. An exception from
-// work on any thread is rethrown here once every range is done (the first
-// range's, else the next one's); a thread that cannot be started leaves its
-// range to the calling thread.
+// is a multiple of granule (positive). threads 0 means one per usable core,
+// and no more threads than usable_cores() are ever started; with threads 1
+// it is work(0, count) on the calling thread. An exception from work on any
+// thread is rethrown here once every range is done (the first range's, else
+// the next one's); a thread that cannot be started leaves its range to the
+// calling thread.
 template <class Work>
 void split_across_threads(std::size_t count, std::size_t granule,
                           unsigned threads, Work work) {
-  if (threads == 0) {
-    threads = std::max(1U, std::thread::hardware_concurrency());
-  }
+  const unsigned cores = usable_cores();
+  threads = threads == 0 ? cores : std::min(threads, cores);
   const std::size_t granules = count / granule + (count % granule != 0 ? 1 : 0);
   const std::size_t ranges = std::min<std::size_t>(threads, granules);
   if (ranges <= 1) {
@@ -244,11 +442,11 @@ void split_across_threads(std::size_t count, std::size_t granule,
 // Blends top onto bottom into result, byte by byte, for any size. result may
 // be top or bottom itself. The channel modes write only their channel of each
 // packed RGB pixel and leave the other two bytes of result as they were.
-// Arrays of threaded_from bytes or more are cut into options.threads pieces,
-// each blended on its own thread. Throws std::invalid_argument when the
-// three sizes differ, when result overlaps top or bottom without being that
-// very array, or when the chunk is not a positive multiple of 3 that a
-// kernel can take.
+// Arrays of threaded_from bytes or more are cut into up to options.threads
+// pieces (detail::threads_for), each blended on its own thread. Throws
+// std::invalid_argument when the three sizes differ, when result overlaps top
+// or bottom without being that very array, or when the chunk is not a positive
+// multiple of 3 that a kernel can take.
 inline void blend(Mode mode, std::span<const std::uint8_t> top,
                   std::span<const std::uint8_t> bottom,
                   std::span<std::uint8_t> result, const Options &options = {}) {
@@ -276,9 +474,9 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
   if (function == nullptr) {
     throw std::invalid_argument("byteblend::blend: not a mode");
   }
-  const unsigned threads = top.size() < threaded_from ? 1 : options.threads;
   detail::split_across_threads(
-      top.size(), detail::array_granule, threads,
+      top.size(), detail::array_granule,
+      detail::threads_for(top.size(), options.threads),
       [&](std::size_t first, std::size_t last) {
         for (std::size_t offset = first; offset < last; offset += chunk) {
           const std::size_t length = std::min(chunk, last - offset);
@@ -288,13 +486,7 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
       });
 }
 
-// The same, on the calling thread, in kernel calls of at most chunk bytes.
-inline void blend(Mode mode, std::span<const std::uint8_t> top,
-                  std::span<const std::uint8_t> bottom,
-                  std::span<std::uint8_t> result, std::size_t chunk) {
-  blend(mode, top, bottom, result, Options{.threads = 1, .chunk = chunk});
-}
-
 } // namespace byteblend
 
+#endif // C++20
 #endif

@@ -8,6 +8,11 @@
 #ifndef BYTEBLEND_IMAGE_HPP
 #define BYTEBLEND_IMAGE_HPP
 
+// As in byteblend.hpp: one clear error for a compiler before C++20.
+#if __cplusplus < 202002L
+#error "byteblend_image.hpp needs C++20 (compile with -std=c++20 or later)"
+#else
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -66,11 +71,16 @@ public:
   // Rows `stride` bytes apart; throws std::invalid_argument when the
   // channels are not 1, 3 or 4, the stride is below width * channels, the
   // image does not fit in memory, or data is null for a non-empty image.
+  // An empty image (0 wide or 0 high, as numpy's arrays of shape (0, W, 3)
+  // are) touches no byte, so any stride and pointer do for it.
   BasicImageView(Byte *data, std::size_t width, std::size_t height,
                  std::size_t channels, std::size_t stride)
       : data_(data), width_(width), height_(height), channels_(channels),
         stride_(stride) {
     const std::size_t row = detail::row_bytes(width, channels);
+    if (row == 0 || height == 0) {
+      return;
+    }
     if (stride < row) {
       throw std::invalid_argument(
           "byteblend: a stride of " + std::to_string(stride) +
@@ -83,7 +93,7 @@ public:
           "byteblend: an image of " + std::to_string(height) + " rows of " +
           std::to_string(stride) + " bytes is too large");
     }
-    if (data == nullptr && row != 0 && height != 0) {
+    if (data == nullptr) {
       throw std::invalid_argument("byteblend: no pixels for a " +
                                   detail::describe(width, height, channels) +
                                   " image");
@@ -141,12 +151,16 @@ public:
     return stride_ == row_bytes() || height_ <= 1;
   }
 
-  // Row y's pixels; throws std::out_of_range past the last row.
+  // Row y's pixels; throws std::out_of_range past the last row. The rows
+  // of an image 0 wide are empty spans at data().
   [[nodiscard]] std::span<Byte> row(std::size_t y) const {
     if (y >= height_) {
       throw std::out_of_range("byteblend: row " + std::to_string(y) +
                               " of an image of " + std::to_string(height_) +
                               " rows");
+    }
+    if (row_bytes() == 0) {
+      return {data_, 0};
     }
     return {data_ + y * stride_, row_bytes()};
   }
@@ -242,6 +256,46 @@ inline void blend_rgba(Mode mode, const std::uint8_t *top,
   }
 }
 
+// Whether the pixels of two views of the same shape share a byte without
+// being the very same pixels (the same first byte and, past one row, the
+// same stride). The bytes between rows do not count: a view may lie in the
+// padding of another, or take the odd rows of an image whose even rows are
+// the other. As for arrays, the kernels read a whole vector before storing
+// any of it, and rows are blended one after another, so any other sharing
+// would read bytes already written.
+inline bool overlaps_partly(ImageView a, ImageView b) {
+  const std::size_t row = a.row_bytes();
+  const std::size_t rows = a.height();
+  if (row == 0 || rows == 0) {
+    return false;
+  }
+  const auto start = std::bit_cast<std::uintptr_t>(a.data());
+  const auto other_start = std::bit_cast<std::uintptr_t>(b.data());
+  if (start == other_start && (rows == 1 || a.stride() == b.stride())) {
+    return false;
+  }
+  const std::uintptr_t end = start + (rows - 1) * a.stride() + row;
+  const std::uintptr_t other_end = other_start + (rows - 1) * b.stride() + row;
+  if (end <= other_start || other_end <= start) {
+    return false;
+  }
+  // Each view's rows follow one another in memory without overlapping
+  // (stride >= row), so one walk through both in address order meets any
+  // shared byte, in at most 2 * rows steps.
+  for (std::size_t i = 0, j = 0; i < rows && j < rows;) {
+    const std::uintptr_t a_row = start + i * a.stride();
+    const std::uintptr_t b_row = other_start + j * b.stride();
+    if (a_row + row <= b_row) {
+      ++i;
+    } else if (b_row + row <= a_row) {
+      ++j;
+    } else {
+      return true;
+    }
+  }
+  return false;
+}
+
 } // namespace detail
 
 // Blends top onto bottom into result, pixel by pixel; the three views have
@@ -250,12 +304,16 @@ inline void blend_rgba(Mode mode, const std::uint8_t *top,
 // green and blue, and result's alpha is bottom's. A channel mode writes only
 // its channel of result (and on RGBA the alpha) and leaves the others as
 // they were; it needs 3 or 4 channels. result may be top or bottom itself
-// (the same pixels and stride) and must not otherwise share bytes with
-// them. Rows are split across options.threads threads; the bytes are the
-// same for every count. Grey and RGB rows reach the kernels in calls of at
-// most options.chunk bytes, RGBA in pieces of rgba_piece pixels. Throws
-// std::invalid_argument when the sizes or channels differ, for a channel mode
-// on grey images, or for a chunk that the flat blend() refuses.
+// (the same pixels and stride) and must not otherwise share a pixel's byte
+// with them (the padding between rows is free). Rows are split across up to
+// options.threads threads by the flat blend()'s rule (detail::threads_for);
+// the bytes are the same for every count. Grey and RGB rows reach the
+// kernels in calls of at most options.chunk bytes, RGBA in pieces of
+// rgba_piece pixels. Empty images blend nothing. Throws
+// std::invalid_argument, before writing anything, when the sizes or
+// channels differ, for a channel mode on grey images, when result shares
+// bytes with top or bottom otherwise than as that very view, or for a chunk
+// that the flat blend() refuses.
 inline void blend(Mode mode, ImageView top, ImageView bottom,
                   MutableImageView result, const Options &options = {}) {
   const auto same_shape = [](ImageView a, ImageView b) {
@@ -278,9 +336,16 @@ inline void blend(Mode mode, ImageView top, ImageView bottom,
                                 " blends a channel of RGB or RGBA pixels, "
                                 "and these have 1 channel");
   }
+  if (detail::overlaps_partly(result, top) ||
+      detail::overlaps_partly(result, bottom)) {
+    throw std::invalid_argument("byteblend::blend: result shares bytes with "
+                                "top or bottom without being that view");
+  }
+  // The rows themselves go through the flat blend() on their own threads.
+  const Options one_thread{.threads = 1, .chunk = options.chunk};
   // The flat blend() checks the mode and the chunk; empty images too.
   blend(mode, std::span<const std::uint8_t>{}, std::span<const std::uint8_t>{},
-        std::span<std::uint8_t>{}, options.chunk);
+        std::span<std::uint8_t>{}, one_thread);
   const std::size_t row = top.row_bytes();
   if (row == 0 || top.height() == 0) {
     return;
@@ -303,7 +368,7 @@ inline void blend(Mode mode, ImageView top, ImageView bottom,
     if (top.channels() != 4) {
       for (std::size_t i = 0; i < runs; ++i) {
         blend(mode, std::span{top_row(i), run}, std::span{bottom_row(i), run},
-              std::span{result_row(i), run}, options.chunk);
+              std::span{result_row(i), run}, one_thread);
       }
       return;
     }
@@ -313,11 +378,12 @@ inline void blend(Mode mode, ImageView top, ImageView bottom,
                          run / 4, scratch);
     }
   };
-  const bool small = top.height() * row < threaded_from;
-  detail::split_across_threads(top.height(), 1, small ? 1U : options.threads,
-                               blend_rows);
+  detail::split_across_threads(
+      top.height(), 1, detail::threads_for(top.height() * row, options.threads),
+      blend_rows);
 }
 
 } // namespace byteblend
 
+#endif // C++20
 #endif

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <set>
@@ -120,7 +121,7 @@ TEST(Blend, ChunkThatIsNotAPositiveMultipleOfThreeThrows) {
   for (const std::size_t chunk :
        {std::size_t{0}, std::size_t{1}, std::size_t{4}, std::size_t{2147483649},
         std::size_t{3} << 31}) {
-    EXPECT_THROW(byteblend::blend(Mode::screen, in, in, out, chunk),
+    EXPECT_THROW(byteblend::blend(Mode::screen, in, in, out, {.chunk = chunk}),
                  std::invalid_argument)
         << chunk;
   }
@@ -141,7 +142,7 @@ TEST(Blend, ChunkedEqualsOneKernelCall) {
         byteblend::kernel(mode)(static_cast<std::int32_t>(size), top.data(),
                                 bottom.data(), whole.data());
         std::vector<std::uint8_t> chunked(size, kMarker);
-        byteblend::blend(mode, top, bottom, chunked, chunk);
+        byteblend::blend(mode, top, bottom, chunked, {.chunk = chunk});
         EXPECT_EQ(chunked, whole) << byteblend::name(mode) << ", size " << size
                                   << ", chunk " << chunk;
       }
@@ -154,11 +155,35 @@ TEST(Blend, ResultMayBeTheBottomArray) {
   const auto bottom = random_bytes(31, 8);
   for (const Mode mode : byteblend::all_modes) {
     std::vector<std::uint8_t> separate = bottom;
-    byteblend::blend(mode, top, bottom, separate, 6);
+    byteblend::blend(mode, top, bottom, separate, {.chunk = 6});
     std::vector<std::uint8_t> in_place = bottom;
-    byteblend::blend(mode, top, in_place, in_place, 6);
+    byteblend::blend(mode, top, in_place, in_place, {.chunk = 6});
     EXPECT_EQ(in_place, separate) << byteblend::name(mode);
   }
+}
+
+// blend() takes no bare number: a number in braces is Options, its first
+// member the thread count, and a chunk is only ever given by name.
+template <class Last>
+concept BlendTakes = requires(Last last, std::vector<std::uint8_t> &bytes) {
+  byteblend::blend(Mode::screen, bytes, bytes, bytes, last);
+};
+static_assert(BlendTakes<byteblend::Options>);
+static_assert(!BlendTakes<std::size_t>);
+static_assert(!BlendTakes<int>);
+
+TEST(Blend, BracesAreOptions) {
+  const auto top = random_bytes(300, 21);
+  const auto bottom = random_bytes(300, 22);
+  std::vector<std::uint8_t> expected(300);
+  byteblend::kernel(Mode::overlay)(300, top.data(), bottom.data(),
+                                   expected.data());
+  std::vector<std::uint8_t> defaults(300);
+  byteblend::blend(Mode::overlay, top, bottom, defaults, {});
+  EXPECT_EQ(defaults, expected);
+  std::vector<std::uint8_t> four_threads(300);
+  byteblend::blend(Mode::overlay, top, bottom, four_threads, {4});
+  EXPECT_EQ(four_threads, expected);
 }
 
 } // namespace

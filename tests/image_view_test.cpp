@@ -3,7 +3,9 @@
 // row; the checks of sizes, strides and rectangles; threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <ostream>
@@ -362,6 +364,139 @@ TEST(ImageViews, ImpossibleShapesThrow) {
   EXPECT_THROW(MutableImageView(&byte, kHuge / 2, 1, 4), std::invalid_argument);
   EXPECT_NO_THROW(MutableImageView(nullptr, 0, 0, 3));
   EXPECT_NO_THROW(MutableImageView(&byte, 1, kLargest / 8, 4, 8));
+}
+
+// Views 0 wide or 0 high are valid whatever their stride and pointer, as
+// numpy's arrays of shape (0, W, 3) are, and blend nothing.
+TEST(ImageViews, EmptyViewsAreValidAndBlendNothing) {
+  std::vector<std::uint8_t> bytes(64, 0x42);
+  struct Case {
+    const char *what;
+    std::uint8_t *data;
+    std::size_t width, height, channels, stride;
+  };
+  for (const Case &c : {
+           Case{"0 wide, 2 rows, packed", bytes.data(), 0, 2, 3, 0},
+           Case{"0 wide, 5 rows of 12 bytes", bytes.data(), 0, 5, 3, 12},
+           Case{"0 wide, no pixels", nullptr, 0, 3, 4, 16},
+           Case{"0 high", bytes.data(), 4, 0, 3, 12},
+           Case{"0 high, stride short of a row", bytes.data(), 4, 0, 3, 1},
+           Case{"0 high, no pixels", nullptr, 7, 0, 4, 0},
+           Case{"0 by 0", nullptr, 0, 0, 4, 0},
+       }) {
+    SCOPED_TRACE(c.what);
+    const MutableImageView strided(c.data, c.width, c.height, c.channels,
+                                   c.stride);
+    const MutableImageView packed(c.data, c.width, c.height, c.channels);
+    for (const MutableImageView &view : {strided, packed}) {
+      EXPECT_EQ(view.width(), c.width);
+      EXPECT_EQ(view.height(), c.height);
+      for (std::size_t y = 0; y < view.height(); ++y) {
+        EXPECT_TRUE(view.row(y).empty());
+      }
+      const ImageView read_only(c.data, c.width, c.height, c.channels);
+      const MutableImageView corner(view, 0, 0, c.width, c.height);
+      // No rows, below the last one.
+      const ImageView below(read_only, 0, c.height, c.width, 0);
+      const MutableImageView below_too(view, 0, c.height, c.width, 0);
+      for (const Mode mode : {Mode::screen, Mode::blue_channel}) {
+        EXPECT_NO_THROW(
+            byteblend::blend(mode, read_only, view, corner, {.threads = 0}));
+        EXPECT_NO_THROW(
+            byteblend::blend(mode, below, below, below_too, {.threads = 0}));
+      }
+      // Still a shape like any other.
+      const MutableImageView other(bytes.data(), c.width + 1, c.height + 1,
+                                   c.channels);
+      EXPECT_THROW(byteblend::blend(Mode::screen, read_only, other, view),
+                   std::invalid_argument);
+    }
+  }
+  EXPECT_EQ(bytes, std::vector<std::uint8_t>(64, 0x42));
+}
+
+// Three views into one buffer: result exactly top or bottom, or sharing no
+// pixel byte with them, gives the bytes of a blend into a separate result;
+// any other sharing throws before a byte is written.
+TEST(ViewBlend, ResultSharingBytesWithAnInputThrowsBeforeWriting) {
+  // 32 RGB pixels: rows of 96 bytes; offsets and strides in bytes.
+  constexpr std::size_t kWidth = 32;
+  constexpr std::size_t kHeight = 4;
+  constexpr std::size_t kRow = 3 * kWidth;
+  struct Place {
+    std::size_t offset, stride;
+  };
+  struct Case {
+    const char *what;
+    Place top, bottom, result;
+    bool throws;
+  };
+  const Case cases[] = {
+      {"result is top", {0, 128}, {1024, 128}, {0, 128}, false},
+      {"result is bottom", {0, 128}, {1024, 128}, {1024, 128}, false},
+      {"all apart", {0, 128}, {1024, 128}, {2048, 128}, false},
+      {"top is bottom", {0, 128}, {0, 128}, {2048, 100}, false},
+      {"result in top's padding", {0, 256}, {1024, 128}, {128, 256}, false},
+      {"result right beside top's rows",
+       {0, 256},
+       {1024, 128},
+       {96, 256},
+       false},
+      {"result one row below top", {0, 128}, {1024, 128}, {128, 128}, true},
+      {"result one row above top", {128, 128}, {1024, 128}, {0, 128}, true},
+      {"result one byte after top", {0, 128}, {1024, 128}, {1, 128}, true},
+      {"result's second row on top's", {0, 192}, {2048, 128}, {96, 144}, true},
+      {"same first byte, other stride", {0, 128}, {1024, 128}, {0, 256}, true},
+      {"result's last byte on top's first",
+       {1024, 128},
+       {2048, 128},
+       {1024 - 3 * 128 - kRow + 1, 128},
+       true},
+      {"result is top, overlaps bottom", {0, 128}, {64, 128}, {0, 128}, true},
+      {"result is bottom, overlaps top",
+       {2100, 96},
+       {2048, 128},
+       {2048, 128},
+       true},
+  };
+  for (const Case &c : cases) {
+    for (const Mode mode : {Mode::screen, Mode::green_channel}) {
+      SCOPED_TRACE(std::string(c.what) + ", " + std::string(name(mode)));
+      Canvas buffer(4096, 1, 1, 0, 9);
+      const auto view = [&](Place place) {
+        return MutableImageView(buffer.bytes.data() + place.offset, kWidth,
+                                kHeight, 3, place.stride);
+      };
+      // The same blend through packed copies of each view.
+      const auto packed = [&](Place place) {
+        std::vector<std::uint8_t> copy;
+        for (std::size_t y = 0; y < kHeight; ++y) {
+          const auto row = view(place).row(y);
+          copy.insert(copy.end(), row.begin(), row.end());
+        }
+        return copy;
+      };
+      auto separate = packed(c.result);
+      byteblend::blend(mode, packed(c.top), packed(c.bottom), separate);
+      std::vector<std::uint8_t> expected = buffer.bytes;
+      for (std::size_t y = 0; y < kHeight; ++y) {
+        std::copy_n(
+            separate.begin() + static_cast<std::ptrdiff_t>(y * kRow), kRow,
+            expected.begin() + static_cast<std::ptrdiff_t>(
+                                   c.result.offset + y * c.result.stride));
+      }
+      const std::vector<std::uint8_t> before = buffer.bytes;
+      if (c.throws) {
+        EXPECT_THROW(
+            byteblend::blend(mode, view(c.top), view(c.bottom), view(c.result)),
+            std::invalid_argument);
+        EXPECT_EQ(buffer.bytes, before) << "written despite the overlap";
+      } else {
+        byteblend::blend(mode, view(c.top), view(c.bottom), view(c.result));
+        EXPECT_EQ(buffer.bytes, expected);
+      }
+    }
+  }
 }
 
 } // namespace

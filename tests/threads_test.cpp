@@ -1,16 +1,22 @@
-// blend() on more than one thread: the ranges that split_across_threads
-// hands out, exceptions from the threads, and bytes identical to one thread
-// for every thread count and mode, on sizes around the range boundaries and
-// around threaded_from.
+// blend() on more than one thread: the cores this process may use, how many
+// threads a size gets, the ranges that split_across_threads hands out,
+// exceptions from the threads, and bytes identical to one thread for every
+// thread count and mode, on sizes around the range boundaries and around
+// threaded_from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <limits>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -23,6 +29,7 @@ using byteblend::Mode;
 using Range = std::pair<std::size_t, std::size_t>;
 
 constexpr unsigned kThreadCounts[] = {1, 2, 3, 0, 7};
+constexpr unsigned kPastAnyMachine = std::numeric_limits<unsigned>::max();
 
 std::vector<std::uint8_t> random_bytes(std::size_t size, unsigned seed) {
   std::mt19937 engine(seed);
@@ -51,17 +58,128 @@ Split split(std::size_t count, std::size_t granule, unsigned threads) {
   return result;
 }
 
+// The cgroup v2 cpu.max text: "QUOTA PERIOD" allows QUOTA / PERIOD CPUs,
+// rounded up; "max" and anything unreadable are no limit.
+TEST(UsableCores, CpuMaxText) {
+  struct Case {
+    std::string_view text;
+    std::optional<unsigned> cpus;
+  };
+  for (const Case &c : {
+           Case{"max 100000", std::nullopt},
+           Case{"max 100000\n", std::nullopt},
+           Case{"200000 100000", 2U},
+           Case{"200000 100000\n", 2U},
+           Case{"150000 100000", 2U},
+           Case{"50000 100000", 1U},
+           Case{"1 100000", 1U},
+           Case{"6400000 100000\n", 64U},
+           Case{"", std::nullopt},
+           Case{"garbage", std::nullopt},
+           Case{"200000", std::nullopt},
+           Case{"200000 0", std::nullopt},
+           Case{"0 100000", std::nullopt},
+           Case{"-100000 100000", std::nullopt},
+           Case{"200000  100000", std::nullopt},
+           Case{"200000 100000 7", std::nullopt},
+           Case{"2e5 100000", std::nullopt},
+       }) {
+    EXPECT_EQ(byteblend::detail::cpus_of_cpu_max(c.text), c.cpus)
+        << '"' << c.text << '"';
+  }
+  // cgroup v1 keeps the two numbers in two files; -1 is no quota.
+  EXPECT_EQ(byteblend::detail::cpus_of_quota("-1\n", "100000\n"), std::nullopt);
+  EXPECT_EQ(byteblend::detail::cpus_of_quota("250000\n", "100000\n"), 3U);
+}
+
+// Which cgroup's quota applies, from /proc/self/cgroup: v1's cpu
+// controller where a line names it, else v2's "0::" line.
+TEST(UsableCores, CgroupOfTheProcess) {
+  struct Case {
+    std::string_view text;
+    std::string folder; // empty: none
+    bool v1;
+  };
+  for (const Case &c : {
+           Case{"0::/user.slice/session-2.scope\n",
+                "/sys/fs/cgroup/user.slice/session-2.scope", false},
+           Case{"0::/\n", "/sys/fs/cgroup/", false},
+           Case{"2:cpuacct:/\n1:cpu:/docker/abc\n0::/\n",
+                "/sys/fs/cgroup/cpu/docker/abc", true},
+           Case{"4:cpu,cpuacct:/a/b\n", "/sys/fs/cgroup/cpu,cpuacct/a/b", true},
+           Case{"3:cpuacct,cpu:/c\n0::/d\n", "/sys/fs/cgroup/cpuacct,cpu/c",
+                true},
+           Case{"5:cpuset:/x\n0::/y", "/sys/fs/cgroup/y", false},
+           Case{"5:cpuset:/x\n", "", false},
+           Case{"", "", false},
+           Case{"garbage\n", "", false},
+       }) {
+    const auto cgroup = byteblend::detail::cpu_cgroup(c.text);
+    if (c.folder.empty()) {
+      EXPECT_FALSE(cgroup) << '"' << c.text << '"';
+      continue;
+    }
+    ASSERT_TRUE(cgroup) << '"' << c.text << '"';
+    EXPECT_EQ(cgroup->folder, c.folder) << '"' << c.text << '"';
+    EXPECT_EQ(cgroup->v1, c.v1) << '"' << c.text << '"';
+  }
+}
+
+// Under `taskset -c 0` (CTest's byteblend_usable_cores_under_taskset sets
+// BYTEBLEND_EXPECTED_CORES=1) exactly that; anywhere, no more than the host
+// has.
+TEST(UsableCores, CountsTheCpusThisProcessMayUse) {
+  const unsigned cores = byteblend::usable_cores();
+  EXPECT_GE(cores, 1U);
+  if (const unsigned host = std::thread::hardware_concurrency(); host != 0) {
+    EXPECT_LE(cores, host);
+  }
+  if (const char *expected = std::getenv("BYTEBLEND_EXPECTED_CORES")) {
+    EXPECT_EQ(std::to_string(cores), expected);
+  }
+}
+
+// How many threads a size gets: 1 below threaded_from, otherwise no more
+// than asked for, than usable cores, or than pieces of 1 MiB.
+TEST(ThreadsFor, ClampedToCoresAndPiecesOfAMebibyte) {
+  const unsigned cores = byteblend::usable_cores();
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  static_assert(byteblend::smallest_piece == kMiB);
+  struct Case {
+    std::size_t bytes;
+    unsigned requested;
+    unsigned at_most; // before the cores
+  };
+  for (const Case c : {
+           Case{0, 0, 1},
+           Case{byteblend::threaded_from - 1, 0, 1},
+           Case{byteblend::threaded_from - 1, kPastAnyMachine, 1},
+           Case{4 * kMiB, kPastAnyMachine, 4},
+           Case{4 * kMiB, 0, 4},
+           Case{5 * kMiB - 1, 7, 4},
+           Case{5 * kMiB, 7, 5},
+           Case{64 * kMiB, 2, 2},
+           Case{64 * kMiB, 1, 1},
+           Case{std::size_t{1} << 40, kPastAnyMachine, kPastAnyMachine},
+           Case{std::size_t{1} << 40, 0, kPastAnyMachine},
+       }) {
+    EXPECT_EQ(byteblend::detail::threads_for(c.bytes, c.requested),
+              std::min(c.at_most, cores))
+        << c.bytes << " bytes, " << c.requested << " threads";
+  }
+}
+
 // The ranges cover [0, count) once, in order, each starting on a granule,
-// no more of them than threads, each on its own thread.
+// no more of them than threads or usable cores, each on its own thread.
 TEST(SplitAcrossThreads, RangesCoverEverythingOnceOnGranules) {
-  const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+  const unsigned cores = byteblend::usable_cores();
   for (const std::size_t granule : {std::size_t{1}, std::size_t{192}}) {
     for (const std::size_t count :
          {std::size_t{0}, std::size_t{1}, granule, granule + 1, 2 * granule - 1,
           2 * granule, 2 * granule + 1, 7 * granule + 5, 100 * granule + 191}) {
       for (const unsigned threads : kThreadCounts) {
         const Split s = split(count, granule, threads);
-        const unsigned most = threads == 0 ? cores : threads;
+        const unsigned most = threads == 0 ? cores : std::min(threads, cores);
         ASSERT_FALSE(s.ranges.empty()) << count;
         EXPECT_LE(s.ranges.size(), most) << count << " on " << threads;
         EXPECT_EQ(s.threads.size(), s.ranges.size())
@@ -80,16 +198,31 @@ TEST(SplitAcrossThreads, RangesCoverEverythingOnceOnGranules) {
 }
 
 // Enough work is shared out: as many ranges as threads asked for, while
-// there are granules for them.
+// there are granules and usable cores for them.
 TEST(SplitAcrossThreads, UsesTheThreadsItIsGiven) {
   constexpr std::size_t g = 192;
-  EXPECT_EQ(split(g * 10, g, 2).ranges.size(), 2U);
-  EXPECT_EQ(split(g * 10, g, 3).ranges.size(), 3U);
-  EXPECT_EQ(split(g * 10, g, 7).ranges.size(), 5U); // 2 granules each
-  EXPECT_EQ(split(g * 2, g, 7).ranges.size(), 2U);
-  EXPECT_EQ(split(g * 10, g, 1).ranges.size(), 1U);
-  EXPECT_EQ(split(g * 10, g, 0).ranges.size(),
-            std::min(10U, std::max(1U, std::thread::hardware_concurrency())));
+  const std::size_t cores = byteblend::usable_cores();
+  const auto ranges = [](std::size_t count, unsigned threads) {
+    return split(count, g, threads).ranges.size();
+  };
+  EXPECT_EQ(ranges(g * 10, 2), std::min<std::size_t>(2, cores));
+  EXPECT_EQ(ranges(g * 10, 3), std::min<std::size_t>(3, cores));
+  // 2 granules each on 5 cores or more.
+  EXPECT_EQ(ranges(g * 10, 7), cores >= 5 ? 5 : cores);
+  EXPECT_EQ(ranges(g * 2, 7), std::min<std::size_t>(2, cores));
+  EXPECT_EQ(ranges(g * 10, 1), 1U);
+  EXPECT_EQ(ranges(g * 10, 0), std::min<std::size_t>(10, cores));
+}
+
+// A thread count past any machine starts no more threads than there are
+// usable cores, rather than one a granule.
+TEST(SplitAcrossThreads, NeverMoreThreadsThanUsableCores) {
+  const std::size_t count = byteblend::threaded_from;
+  const Split s =
+      split(count, byteblend::detail::array_granule, kPastAnyMachine);
+  EXPECT_LE(s.threads.size(), byteblend::usable_cores());
+  EXPECT_EQ(s.ranges.size(), s.threads.size());
+  EXPECT_EQ(s.ranges.back().second, count);
 }
 
 TEST(SplitAcrossThreads, OneThreadIsTheCallingThread) {
@@ -102,21 +235,24 @@ TEST(SplitAcrossThreads, OneThreadIsTheCallingThread) {
 // A throw on any thread reaches the caller once every range has run; it
 // does not terminate the program.
 TEST(SplitAcrossThreads, ExceptionFromAnyThreadReachesTheCaller) {
-  for (const std::size_t throwing_range : {0U, 1U, 2U}) {
+  constexpr std::size_t kCount = std::size_t{3} * 192;
+  for (const std::size_t throwing_index : {0U, 192U, 2U * 192}) {
     std::mutex lock;
     std::size_t done = 0;
+    std::size_t failed = 0;
     EXPECT_THROW(byteblend::detail::split_across_threads(
-                     std::size_t{3} * 192, 192, 3,
+                     kCount, 192, 3,
                      [&](std::size_t first, std::size_t last) {
-                       if (first / 192 == throwing_range) {
+                       const std::scoped_lock held(lock);
+                       if (first <= throwing_index && throwing_index < last) {
+                         failed = last - first;
                          throw std::runtime_error("range failed");
                        }
-                       const std::scoped_lock held(lock);
                        done += last - first;
                      }),
                  std::runtime_error)
-        << "range " << throwing_range;
-    EXPECT_EQ(done, 2U * 192) << "range " << throwing_range;
+        << "index " << throwing_index;
+    EXPECT_EQ(done + failed, kCount) << "index " << throwing_index;
   }
 }
 

@@ -1,0 +1,1 @@
+// Compiled with -include HEADER: the header is the whole translation unit.
