@@ -28,12 +28,16 @@ install(FILES
   ${CMAKE_CURRENT_BINARY_DIR}/byteblendConfigVersion.cmake
   DESTINATION ${BYTEBLEND_CMAKE_DIR})
 
-# The .pc file finds the prefix from its own place, so that an install with
-# `cmake --install --prefix DIR` anywhere gives a working pkg-config file.
-file(RELATIVE_PATH BYTEBLEND_PC_TO_PREFIX
-  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-string(REGEX REPLACE "/$" "" BYTEBLEND_PC_TO_PREFIX "${BYTEBLEND_PC_TO_PREFIX}")
+# The .pc file names the prefix the install goes to (`cmake --install
+# --prefix DIR` anywhere gives a working file) as a clean absolute path, so
+# the flags read -I/usr/include rather than a prefix found from the file's
+# own place, ${pcfiledir}/../../.., which pkg-config never normalises. The
+# prefix is known only when installing: the template is filled in here but
+# for it, and the rest at install time. A tree unpacked elsewhere (a .deb
+# under a scratch root) is used through PKG_CONFIG_SYSROOT_DIR.
+set(BYTEBLEND_PC_PREFIX "@BYTEBLEND_PC_PREFIX@")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/byteblend.pc.in
-  ${CMAKE_CURRENT_BINARY_DIR}/byteblend.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/byteblend.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  ${CMAKE_CURRENT_BINARY_DIR}/byteblend.pc.in @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/install_pc_file.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/install_pc_file.cmake @ONLY)
+install(SCRIPT ${CMAKE_CURRENT_BINARY_DIR}/install_pc_file.cmake)

@@ -80,6 +80,14 @@ expect_output("${expected}")
 file(MAKE_DIRECTORY ${WORK}/c-pkg-config)
 file(COPY ${SOURCE_DIR}/examples/c/blend.c DESTINATION ${WORK}/c-pkg-config)
 set(ENV{PKG_CONFIG_PATH} ${usr}/${LIBDIR}/pkgconfig)
+# The file names /usr, as installed, and pkg-config puts the scratch root
+# before its paths: clean ones, with no "..".
+set(ENV{PKG_CONFIG_SYSROOT_DIR} ${root})
+run(pkg-config --cflags --libs byteblend)
+if(out MATCHES "\\.\\." OR NOT out MATCHES "-I${usr}/include "
+    OR NOT out MATCHES "-L${usr}/${LIBDIR} ")
+  message(FATAL_ERROR "pkg-config gives \"${out}\" for a package under ${root}")
+endif()
 run(sh -e ${SOURCE_DIR}/examples/c/build_with_pkg_config.sh
   WORKING_DIRECTORY ${WORK}/c-pkg-config)
 run(${WORK}/c-pkg-config/blend)

@@ -54,6 +54,12 @@ elseif(STEP STREQUAL "c-pkg-config")
   file(MAKE_DIRECTORY ${folder})
   file(COPY ${SOURCE_DIR}/examples/c/blend.c DESTINATION ${folder})
   set(ENV{PKG_CONFIG_PATH} ${STAGE}/${LIBDIR}/pkgconfig)
+  # The flags name the staging prefix itself, with no ".." in them.
+  run(pkg-config --cflags --libs byteblend)
+  if(out MATCHES "\\.\\." OR NOT out MATCHES "-I${STAGE}/include "
+      OR NOT out MATCHES "-L${STAGE}/${LIBDIR} ")
+    message(FATAL_ERROR "pkg-config gives \"${out}\" for the prefix ${STAGE}")
+  endif()
   execute_process(COMMAND sh -e ${SOURCE_DIR}/examples/c/build_with_pkg_config.sh
     WORKING_DIRECTORY ${folder} RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
