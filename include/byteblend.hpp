@@ -231,16 +231,19 @@ inline std::optional<unsigned> cpus_of_cpu_max(std::string_view text) {
 }
 
 // Where this process's CPU quota lies, read from /proc/self/cgroup
-// ("ID:CONTROLLERS:PATH" lines): the cgroup folder and whether it is
-// cgroup v1 (files cpu.cfs_quota_us and cpu.cfs_period_us) rather than v2
-// (cpu.max). v1's cpu controller, where a line names it, is the one in
-// force; else v2's single line "0::PATH". Folders are those under
-// /sys/fs/cgroup, where Linux mounts the hierarchies.
+// ("ID:CONTROLLERS:PATH" lines): the hierarchy's folder, the process's
+// cgroup in it, and whether it is cgroup v1 (files cpu.cfs_quota_us and
+// cpu.cfs_period_us) rather than v2 (cpu.max). v1's cpu controller, where a
+// line names it, is the one in force, under MOUNT/CONTROLLERS; else v2's
+// single line "0::PATH", under MOUNT. Linux mounts them at /sys/fs/cgroup.
 struct CpuCgroup {
-  std::string folder;
+  std::string hierarchy;
+  std::string path;
   bool v1 = false;
 };
-inline std::optional<CpuCgroup> cpu_cgroup(std::string_view proc_self_cgroup) {
+inline std::optional<CpuCgroup>
+cpu_cgroup(std::string_view proc_self_cgroup,
+           std::string_view mount = "/sys/fs/cgroup") {
   std::optional<CpuCgroup> found;
   while (!proc_self_cgroup.empty()) {
     const std::size_t end =
@@ -255,19 +258,18 @@ inline std::optional<CpuCgroup> cpu_cgroup(std::string_view proc_self_cgroup) {
     }
     const std::string_view controllers =
         line.substr(first + 1, second - first - 1);
-    const std::string_view path = line.substr(second + 1);
+    const std::string path(line.substr(second + 1));
     if (controllers.empty() && line.substr(0, first) == "0") {
       if (!found) {
-        found = CpuCgroup{"/sys/fs/cgroup" + std::string(path), false};
+        found = CpuCgroup{std::string(mount), path, false};
       }
       continue;
     }
     for (std::string_view rest = controllers; !rest.empty();) {
       const std::size_t comma = std::min(rest.find(','), rest.size());
       if (rest.substr(0, comma) == "cpu") {
-        return CpuCgroup{"/sys/fs/cgroup/" + std::string(controllers) +
-                             std::string(path),
-                         true};
+        return CpuCgroup{std::string(mount) + '/' + std::string(controllers),
+                         path, true};
       }
       rest.remove_prefix(std::min(comma + 1, rest.size()));
     }
@@ -282,37 +284,38 @@ inline std::string read_text(const std::string &path) {
           std::istreambuf_iterator<char>()};
 }
 
-// The CPUs that the quota of this process's cgroup and of each cgroup above
-// it allows, the fewest of them; none when no quota is set (or no cgroup
-// can be read). Above the process's own cgroup, since a limit on a parent
-// holds for its children; the walk also finds the container's own cgroup
-// where it is mounted as the root of the hierarchy.
-inline std::optional<unsigned> cgroup_cpu_limit() {
-  const std::optional<CpuCgroup> cgroup =
-      cpu_cgroup(read_text("/proc/self/cgroup"));
-  if (!cgroup) {
-    return std::nullopt;
-  }
+// The CPUs that the quota of the cgroup and of each one above it allows,
+// the fewest of them; none where no quota is set. Above it too, since a
+// limit on a parent holds for its children, and a container that sees its
+// host's path for its cgroup has its own cgroup mounted as the root.
+inline std::optional<unsigned> cpu_quota_limit(const CpuCgroup &cgroup) {
   std::optional<unsigned> fewest;
-  std::string folder = cgroup->folder;
+  std::string path = cgroup.path;
   while (true) {
-    while (folder.size() > 1 && folder.back() == '/') {
-      folder.pop_back();
+    while (!path.empty() && path.back() == '/') {
+      path.pop_back();
     }
+    const std::string folder = cgroup.hierarchy + path;
     const std::optional<unsigned> cpus =
-        cgroup->v1 ? cpus_of_quota(read_text(folder + "/cpu.cfs_quota_us"),
-                                   read_text(folder + "/cpu.cfs_period_us"))
-                   : cpus_of_cpu_max(read_text(folder + "/cpu.max"));
+        cgroup.v1 ? cpus_of_quota(read_text(folder + "/cpu.cfs_quota_us"),
+                                  read_text(folder + "/cpu.cfs_period_us"))
+                  : cpus_of_cpu_max(read_text(folder + "/cpu.max"));
     if (cpus && (!fewest || *cpus < *fewest)) {
       fewest = cpus;
     }
-    const std::size_t slash = folder.rfind('/');
-    if (slash == std::string::npos ||
-        slash <= std::string_view("/sys/fs").size()) {
+    if (path.empty()) {
       return fewest;
     }
-    folder.resize(slash);
+    const std::size_t slash = path.rfind('/');
+    path.resize(slash == std::string::npos ? 0 : slash);
   }
+}
+
+// The same for this process; none when no cgroup can be read.
+inline std::optional<unsigned> cgroup_cpu_limit() {
+  const std::optional<CpuCgroup> cgroup =
+      cpu_cgroup(read_text("/proc/self/cgroup"));
+  return cgroup ? cpu_quota_limit(*cgroup) : std::nullopt;
 }
 
 // The CPUs in this process's affinity mask (as `taskset` sets it). The set

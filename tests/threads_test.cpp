@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -20,6 +22,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 #include "byteblend.hpp"
 
@@ -97,32 +101,90 @@ TEST(UsableCores, CpuMaxText) {
 TEST(UsableCores, CgroupOfTheProcess) {
   struct Case {
     std::string_view text;
-    std::string folder; // empty: none
+    std::string hierarchy; // empty: none
+    std::string path;
     bool v1;
   };
   for (const Case &c : {
-           Case{"0::/user.slice/session-2.scope\n",
-                "/sys/fs/cgroup/user.slice/session-2.scope", false},
-           Case{"0::/\n", "/sys/fs/cgroup/", false},
-           Case{"2:cpuacct:/\n1:cpu:/docker/abc\n0::/\n",
-                "/sys/fs/cgroup/cpu/docker/abc", true},
-           Case{"4:cpu,cpuacct:/a/b\n", "/sys/fs/cgroup/cpu,cpuacct/a/b", true},
-           Case{"3:cpuacct,cpu:/c\n0::/d\n", "/sys/fs/cgroup/cpuacct,cpu/c",
-                true},
-           Case{"5:cpuset:/x\n0::/y", "/sys/fs/cgroup/y", false},
-           Case{"5:cpuset:/x\n", "", false},
-           Case{"", "", false},
-           Case{"garbage\n", "", false},
+           Case{"0::/user.slice/session-2.scope\n", "/m",
+                "/user.slice/session-2.scope", false},
+           Case{"0::/\n", "/m", "/", false},
+           Case{"2:cpuacct:/\n1:cpu:/docker/abc\n0::/\n", "/m/cpu",
+                "/docker/abc", true},
+           Case{"4:cpu,cpuacct:/a/b\n", "/m/cpu,cpuacct", "/a/b", true},
+           Case{"3:cpuacct,cpu:/c\n0::/d\n", "/m/cpuacct,cpu", "/c", true},
+           Case{"5:cpuset:/x\n0::/y", "/m", "/y", false},
+           Case{"5:cpuset:/x\n", "", "", false},
+           Case{"", "", "", false},
+           Case{"garbage\n", "", "", false},
        }) {
-    const auto cgroup = byteblend::detail::cpu_cgroup(c.text);
-    if (c.folder.empty()) {
+    const auto cgroup = byteblend::detail::cpu_cgroup(c.text, "/m");
+    if (c.hierarchy.empty()) {
       EXPECT_FALSE(cgroup) << '"' << c.text << '"';
       continue;
     }
     ASSERT_TRUE(cgroup) << '"' << c.text << '"';
-    EXPECT_EQ(cgroup->folder, c.folder) << '"' << c.text << '"';
+    EXPECT_EQ(cgroup->hierarchy, c.hierarchy) << '"' << c.text << '"';
+    EXPECT_EQ(cgroup->path, c.path) << '"' << c.text << '"';
     EXPECT_EQ(cgroup->v1, c.v1) << '"' << c.text << '"';
   }
+}
+
+// The quota files of the cgroup and those above it, in a scratch folder
+// laid out as /sys/fs/cgroup: the fewest CPUs any of them allows.
+TEST(UsableCores, QuotaOfTheCgroupAndThoseAboveIt) {
+  const std::filesystem::path mount =
+      std::filesystem::path(testing::TempDir()) /
+      ("byteblend_cgroup_test_" + std::to_string(getpid()));
+  struct File {
+    const char *name; // under the mount
+    const char *text;
+  };
+  struct Case {
+    const char *what;
+    std::vector<File> files;
+    std::string proc_self_cgroup;
+    std::optional<unsigned> cpus;
+  };
+  const Case cases[] = {
+      {"v2, own limit", {{"a/b/cpu.max", "150000 100000\n"}}, "0::/a/b\n", 2U},
+      {"v2, parent's limit",
+       {{"a/b/cpu.max", "max 100000\n"}, {"a/cpu.max", "300000 100000\n"}},
+       "0::/a/b\n",
+       3U},
+      {"v2, the fewest",
+       {{"a/b/cpu.max", "400000 100000\n"}, {"a/cpu.max", "100000 100000\n"}},
+       "0::/a/b\n",
+       1U},
+      {"v2, no limit",
+       {{"a/b/cpu.max", "max 100000\n"}},
+       "0::/a/b\n",
+       std::nullopt},
+      {"v2, no files", {}, "0::/a/b\n", std::nullopt},
+      {"v1, container root",
+       {{"cpu,cpuacct/cpu.cfs_quota_us", "200000\n"},
+        {"cpu,cpuacct/cpu.cfs_period_us", "100000\n"}},
+       "4:cpu,cpuacct:/docker/abc\n",
+       2U},
+      {"v1, no quota",
+       {{"cpu/cpu.cfs_quota_us", "-1\n"},
+        {"cpu/cpu.cfs_period_us", "100000\n"}},
+       "1:cpu:/\n",
+       std::nullopt},
+  };
+  for (const Case &c : cases) {
+    std::filesystem::remove_all(mount);
+    for (const File &file : c.files) {
+      const std::filesystem::path at = mount / file.name;
+      std::filesystem::create_directories(at.parent_path());
+      std::ofstream(at) << file.text;
+    }
+    const auto cgroup =
+        byteblend::detail::cpu_cgroup(c.proc_self_cgroup, mount.string());
+    ASSERT_TRUE(cgroup) << c.what;
+    EXPECT_EQ(byteblend::detail::cpu_quota_limit(*cgroup), c.cpus) << c.what;
+  }
+  std::filesystem::remove_all(mount);
 }
 
 // Under `taskset -c 0` (CTest's byteblend_usable_cores_under_taskset sets
