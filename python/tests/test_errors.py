@@ -34,7 +34,8 @@ def test_unknown_mode_lists_the_modes():
             lambda t, b, o: byteblend.blend(3, t, b, o))
 
 
-@pytest.mark.parametrize("dtype", [np.int8, np.uint16, np.float32, np.bool_])
+@pytest.mark.parametrize("dtype", [np.int8, np.uint16, np.float32, np.bool_,
+                                   "datetime64[s]"])
 @pytest.mark.parametrize("which", ["top", "bottom", "out"])
 def test_items_other_than_uint8(dtype, which):
     def call(t, b, o):
