@@ -294,9 +294,22 @@ unsigned thread_count(nb::handle threads) {
     throw nb::type_error("threads must be None or a positive int");
   }
   const nb::object index = nb::steal(PyNumber_Index(threads.ptr()));
-  const long long count = index ? PyLong_AsLongLong(index.ptr()) : -1;
-  if (count < 1 || count > std::numeric_limits<unsigned>::max()) {
-    PyErr_Clear();
+  if (!index) {
+    throw nb::python_error();
+  }
+  // Any positive count is fine: one too large for Options is taken as the
+  // largest it holds; how many threads are worth starting is then
+  // byteblend::blend's call, not this one's.
+  int overflow = 0;
+  const long long count = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (count == -1 && PyErr_Occurred() != nullptr) {
+    throw nb::python_error();
+  }
+  constexpr unsigned most = std::numeric_limits<unsigned>::max();
+  if (overflow > 0 || count > most) {
+    return most;
+  }
+  if (overflow < 0 || count < 1) {
     throw nb::value_error("threads must be None or a positive int");
   }
   return static_cast<unsigned>(count);

@@ -133,7 +133,7 @@ def test_channel_modes_take_flat_arrays_and_buffers():
     byteblend.red_channel(top.reshape(4, 3), bottom.reshape(4, 3))
 
 
-@pytest.mark.parametrize("threads", [0, -1, 1.5, "2", True])
+@pytest.mark.parametrize("threads", [0, -1, -2**64, 1.5, "2", True])
 def test_threads_must_be_a_positive_int(threads):
     refused((ValueError, TypeError), "threads must be None or a positive int",
             lambda t, b, o: byteblend.screen(t, b, o, threads=threads))
