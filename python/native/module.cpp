@@ -41,11 +41,11 @@ Numpy numpy;
 
 void look_up_numpy() {
   const nb::module_ module = nb::module_::import_("numpy");
-  const auto take = [&module](const char *name) {
+  const auto look_up = [&module](const char *name) {
     return nb::object(module.attr(name)).release();
   };
-  numpy = {take("ndarray"), take("uint8"), take("empty"),
-           take("shares_memory")};
+  numpy = {look_up("ndarray"), look_up("uint8"), look_up("empty"),
+           look_up("shares_memory")};
 }
 
 // The largest byte count one kernel call takes; tests set it small to
