@@ -23,8 +23,11 @@ debian_packages=(
   libpng-dev libjpeg62-turbo-dev groff-base
   # tests and benchmarks
   libgtest-dev libbenchmark-dev libopencv-core-dev
-  # the Python package and its venv
-  python3 python3-venv python3-dev
+  # the Python package and its venv; python3-numpy too, never used by the
+  # build, because it puts numpy 1.x headers into Python's own include
+  # folder (/usr/include/python3.X/numpy), as on many Debian and Ubuntu
+  # machines: the package must build and import beside them
+  python3 python3-venv python3-dev python3-numpy
   # checking stages: other CPUs, sanitizers and fuzzing, analysis
   qemu-user valgrind libclang-rt-14-dev clang-tidy-14 clang-format-14 cppcheck
   # the Debian package

@@ -1,14 +1,15 @@
 // byteblend._native: blend() for numpy arrays and any other object with the
 // buffer protocol. Every argument is checked, and out made, before a byte is
 // written; the kernels then run without the GIL.
+//
+// numpy arrays are read through the buffer protocol too, and new arrays made
+// by numpy.empty: the extension uses none of numpy's C headers, so it cannot
+// be built against headers of another numpy than the one it runs with (such
+// as Debian's python3-numpy in /usr/include/python3.X/numpy).
 #include <nanobind/nanobind.h>
-
-#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
-#include <numpy/arrayobject.h>
 
 #include <byteblend.hpp>
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -26,12 +27,25 @@ using byteblend::python::Strided;
 
 namespace {
 
-// numpy.shares_memory, looked up once. Leaked on purpose: Python objects
-// must not be released after the interpreter has finalized.
-nb::handle shares_memory() {
-  static const nb::handle function =
-      nb::object(nb::module_::import_("numpy").attr("shares_memory")).release();
-  return function;
+// What the module uses of numpy, looked up when it is imported (so that no
+// call has to import numpy, which may let another thread run). Leaked on
+// purpose: Python objects must not be released after the interpreter has
+// finalized.
+struct Numpy {
+  nb::handle ndarray;
+  nb::handle uint8;
+  nb::handle empty;
+  nb::handle shares_memory;
+};
+Numpy numpy;
+
+void look_up_numpy() {
+  const nb::module_ module = nb::module_::import_("numpy");
+  const auto look_up = [&module](const char *name) {
+    return nb::object(module.attr(name)).release();
+  };
+  numpy = {look_up("ndarray"), look_up("uint8"), look_up("empty"),
+           look_up("shares_memory")};
 }
 
 // The largest byte count one kernel call takes; tests set it small to
@@ -131,37 +145,21 @@ bool holds_bytes(const Py_buffer &view) {
           .c_str());
 }
 
-// A numpy array is read through numpy's own interface, a few field reads
-// where the buffer protocol would build a description of it for each call.
-void take_array(Operand &operand, bool writable) {
-  auto *const array = reinterpret_cast<PyArrayObject *>(operand.object.ptr());
-  if (PyArray_TYPE(array) != NPY_UBYTE) {
-    refuse_items(operand);
-  }
-  if (writable && PyArray_ISWRITEABLE(array) == 0) {
-    throw nb::value_error(
-        (std::string(operand.role) + " is read-only").c_str());
-  }
-  const int axes = PyArray_NDIM(array);
-  operand.shape.assign(PyArray_DIMS(array), PyArray_DIMS(array) + axes);
-  operand.layout.strides.assign(PyArray_STRIDES(array),
-                                PyArray_STRIDES(array) + axes);
-  operand.layout.data = static_cast<std::uint8_t *>(PyArray_DATA(array));
-}
-
 // Takes the operand's memory, writable for out, and checks its items.
 void take(Operand &operand, bool writable) {
-  operand.is_array = PyArray_Check(operand.object.ptr()) != 0;
-  if (operand.is_array) {
-    take_array(operand, writable);
-    return;
-  }
+  operand.is_array =
+      PyObject_TypeCheck(operand.object.ptr(), reinterpret_cast<PyTypeObject *>(
+                                                   numpy.ndarray.ptr())) != 0;
   const int flags = writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO;
   if (!operand.buffer.acquire(operand.object.ptr(), flags)) {
     HeldBuffer readable;
     if (writable && readable.acquire(operand.object.ptr(), PyBUF_RECORDS_RO)) {
       throw nb::value_error(
           (std::string(operand.role) + " is read-only").c_str());
+    }
+    // numpy exports no buffer for some dtypes, such as datetime64.
+    if (operand.is_array) {
+      refuse_items(operand);
     }
     throw nb::type_error(
         (std::string(operand.role) +
@@ -256,7 +254,7 @@ void check_overlap(const Operand &out, const Strided &out_layout,
       byteblend::python::is_contiguous(shape, out_layout.strides) &&
       byteblend::python::is_contiguous(shape, input_layout.strides);
   if (both_contiguous ||
-      nb::cast<bool>(shares_memory()(out.object, input.object))) {
+      nb::cast<bool>(numpy.shares_memory(out.object, input.object))) {
     throw nb::value_error(
         (std::string("out overlaps ") + input.role +
          " without being the very same array; blend into a separate array "
@@ -296,12 +294,49 @@ unsigned thread_count(nb::handle threads) {
     throw nb::type_error("threads must be None or a positive int");
   }
   const nb::object index = nb::steal(PyNumber_Index(threads.ptr()));
-  const long long count = index ? PyLong_AsLongLong(index.ptr()) : -1;
-  if (count < 1 || count > std::numeric_limits<unsigned>::max()) {
-    PyErr_Clear();
+  if (!index) {
+    throw nb::python_error();
+  }
+  // Any positive count is fine: one too large for Options is taken as the
+  // largest it holds; how many threads are worth starting is then
+  // byteblend::blend's call, not this one's.
+  int overflow = 0;
+  const long long count = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (count == -1 && PyErr_Occurred() != nullptr) {
+    throw nb::python_error();
+  }
+  constexpr unsigned most = std::numeric_limits<unsigned>::max();
+  if (overflow > 0 || count > most) {
+    return most;
+  }
+  if (overflow < 0 || count < 1) {
     throw nb::value_error("threads must be None or a positive int");
   }
   return static_cast<unsigned>(count);
+}
+
+// numpy.empty(shape, numpy.uint8): a C-ordered array; numpy raises
+// MemoryError, saying how much, when it cannot have the memory.
+nb::object new_array(const Extents &shape) {
+  const nb::object dimensions =
+      nb::steal(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
+  if (!dimensions) {
+    throw nb::python_error();
+  }
+  for (std::size_t axis = 0; axis < shape.size(); ++axis) {
+    PyObject *const length = PyLong_FromSsize_t(shape[axis]);
+    if (length == nullptr) {
+      throw nb::python_error();
+    }
+    PyTuple_SET_ITEM(dimensions.ptr(), static_cast<Py_ssize_t>(axis), length);
+  }
+  std::array<PyObject *, 2> arguments{dimensions.ptr(), numpy.uint8.ptr()};
+  nb::object array = nb::steal(PyObject_Vectorcall(
+      numpy.empty.ptr(), arguments.data(), arguments.size(), nullptr));
+  if (!array) {
+    throw nb::python_error();
+  }
+  return array;
 }
 
 nb::object blend(nb::handle mode_name, nb::handle top_object,
@@ -320,13 +355,7 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
   nb::object result;
   Operand out("out", out_object);
   if (out_object.is_none()) {
-    std::array<npy_intp, byteblend::python::most_axes> dimensions{};
-    std::copy(top.shape.begin(), top.shape.end(), dimensions.begin());
-    result = nb::steal(PyArray_SimpleNew(static_cast<int>(top.shape.size()),
-                                         dimensions.data(), NPY_UBYTE));
-    if (!result) {
-      throw nb::python_error();
-    }
+    result = new_array(top.shape);
     out.object = result;
     take(out, true);
   } else {
@@ -383,9 +412,7 @@ void set_piece_size(std::size_t size) {
 } // namespace
 
 NB_MODULE(_native, module) {
-  if (_import_array() < 0) {
-    throw nb::python_error();
-  }
+  look_up_numpy();
   module.doc() = "The compiled part of byteblend; use the byteblend package.";
   module.def("blend", &blend, nb::arg("mode").none(), nb::arg("top").none(),
              nb::arg("bottom").none(), nb::arg("out").none(),

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -25,7 +27,7 @@ void for_each_outer_index(const Extents &shape, std::size_t axes,
   for (std::size_t axis = 0; axis < axes; ++axis) {
     count *= static_cast<std::size_t>(shape[axis]);
   }
-  std::vector<std::ptrdiff_t> index(axes, 0);
+  Extents index(axes);
   std::array<std::ptrdiff_t, N> offsets{};
   for (std::size_t visited = 0; visited < count; ++visited) {
     visit(offsets);
@@ -105,6 +107,17 @@ void scatter(const Extents &shape, const std::uint8_t *from,
 
 } // namespace
 
+CopiesNotAllocated::CopiesNotAllocated(std::size_t bytes_each) {
+  std::snprintf(message_.data(), message_.size(),
+                "cannot allocate 3 x %zu bytes for contiguous copies of the "
+                "arrays, whose rows are not contiguous runs to blend in place",
+                bytes_each);
+}
+
+const char *CopiesNotAllocated::what() const noexcept {
+  return message_.data();
+}
+
 void copy_to_contiguous(const Extents &shape, const Strided &array,
                         std::uint8_t *into) {
   if (item_count(shape) != 0) {
@@ -142,7 +155,15 @@ void blend_arrays(Mode mode, const Extents &shape, const Strided &top,
   }
   // The channel modes keep result's other two channels, so result is copied
   // in as well as out.
-  std::vector<std::uint8_t> copies(3 * count);
+  std::vector<std::uint8_t> copies;
+  if (count > copies.max_size() / 3) {
+    throw CopiesNotAllocated(count);
+  }
+  try {
+    copies.resize(3 * count);
+  } catch (const std::bad_alloc &) {
+    throw CopiesNotAllocated(count);
+  }
   const std::span<std::uint8_t> top_copy(copies.data(), count);
   const std::span<std::uint8_t> bottom_copy(copies.data() + count, count);
   const std::span<std::uint8_t> result_copy(copies.data() + 2 * count, count);

@@ -6,9 +6,26 @@
 
 #include <byteblend.hpp>
 
+#include <array>
+#include <cstddef>
+#include <new>
+
 #include "layout.hpp"
 
 namespace byteblend::python {
+
+// Thrown when the contiguous copies of arrays that cannot be blended in
+// place do not fit in memory; what() says how large they were. It is a
+// std::bad_alloc, which nanobind raises as MemoryError with that text. The
+// text lives in the object, so throwing it allocates nothing.
+class CopiesNotAllocated : public std::bad_alloc {
+public:
+  explicit CopiesNotAllocated(std::size_t bytes_each);
+  [[nodiscard]] const char *what() const noexcept override;
+
+private:
+  std::array<char, 160> message_{};
+};
 
 // Rows shorter than this go through copies: a kernel call per few bytes
 // costs more than copying them.
@@ -18,6 +35,7 @@ inline constexpr std::size_t shortest_row = 64;
 // may be top or bottom itself (the same data and strides) but must not
 // otherwise overlap them. Contiguous arrays and copies are blended with
 // options.threads; rows, each short, one after another on this thread.
+// Throws CopiesNotAllocated when the copies cannot be had.
 void blend_arrays(Mode mode, const Extents &shape, const Strided &top,
                   const Strided &bottom, const Strided &result,
                   const Options &options);

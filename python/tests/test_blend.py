@@ -114,6 +114,19 @@ def test_threads_give_the_same_bytes(mode, threads):
     np.testing.assert_array_equal(out, wanted)
 
 
+# Any positive int is a thread count; one that does not fit an unsigned is
+# the most it holds. The arrays are large enough (4 MiB and over) to be split.
+@pytest.mark.parametrize("threads", [2**32, 2**64, 10**6])
+@pytest.mark.parametrize("mode", ["screen", "green-channel"])
+def test_thread_counts_beyond_an_unsigned(mode, threads):
+    size = (4 << 20) + 2
+    top, bottom = random_bytes(size, 13), random_bytes(size, 14)
+    out, wanted = random_bytes(size, 15), random_bytes(size, 15)
+    byteblend.blend(mode, top, bottom, wanted, threads=1)
+    assert byteblend.blend(mode, top, bottom, out, threads=threads) is out
+    np.testing.assert_array_equal(out, wanted)
+
+
 def test_blends_from_other_threads_at_once():
     import concurrent.futures
     shape = (500, 500, 3)

@@ -1,4 +1,8 @@
 """Every refused call raises the right error and leaves out untouched."""
+import re
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 
@@ -34,7 +38,8 @@ def test_unknown_mode_lists_the_modes():
             lambda t, b, o: byteblend.blend(3, t, b, o))
 
 
-@pytest.mark.parametrize("dtype", [np.int8, np.uint16, np.float32, np.bool_])
+@pytest.mark.parametrize("dtype", [np.int8, np.uint16, np.float32, np.bool_,
+                                   "datetime64[s]"])
 @pytest.mark.parametrize("which", ["top", "bottom", "out"])
 def test_items_other_than_uint8(dtype, which):
     def call(t, b, o):
@@ -132,7 +137,50 @@ def test_channel_modes_take_flat_arrays_and_buffers():
     byteblend.red_channel(top.reshape(4, 3), bottom.reshape(4, 3))
 
 
-@pytest.mark.parametrize("threads", [0, -1, 1.5, "2", True])
+@pytest.mark.parametrize("threads", [0, -1, -2**64, 1.5, "2", True])
 def test_threads_must_be_a_positive_int(threads):
     refused((ValueError, TypeError), "threads must be None or a positive int",
             lambda t, b, o: byteblend.screen(t, b, o, threads=threads))
+
+
+# A child process whose address space is capped 1 GiB above what it holds,
+# so that 4 GiB cannot be had whatever the machine's overcommit setting. The
+# arrays are 65536 x 65536 views of one byte each: they take no memory
+# until a blend makes a new array or contiguous copies of them.
+OUT_OF_MEMORY = """
+import resource, sys
+import numpy as np
+from numpy.lib.stride_tricks import as_strided
+import byteblend
+
+def huge(value):
+    return as_strided(np.full(1, value, np.uint8), (1 << 16, 1 << 16), (0, 0))
+
+top, bottom, out = huge(10), huge(20), huge(30)
+calls = {"new array": lambda: byteblend.screen(top, bottom),
+         "copies": lambda: byteblend.screen(top, bottom, out)}
+pages = int(open("/proc/self/statm").read().split()[0])
+limit = pages * resource.getpagesize() + (1 << 30)
+_, hard = resource.getrlimit(resource.RLIMIT_AS)
+if hard != resource.RLIM_INFINITY:
+    limit = min(limit, hard)
+resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
+try:
+    calls[sys.argv[1]]()
+except MemoryError as error:
+    print(f"MemoryError: {error}; out holds {out[0, 0]}")
+"""
+
+
+@pytest.mark.parametrize("call, message", [
+    ("new array", r"Unable to allocate 4\.00 GiB"),
+    ("copies", r"cannot allocate 3 x 4294967296 bytes for contiguous copies"),
+])
+def test_out_of_memory_is_a_memory_error_saying_how_much(call, message):
+    child = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY, call],
+                           capture_output=True, text=True, timeout=60,
+                           check=False)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.startswith("MemoryError: "), child.stdout
+    assert re.search(message, child.stdout), child.stdout
+    assert child.stdout.endswith("; out holds 30\n"), child.stdout

@@ -24,8 +24,8 @@ out
     any other way.
 threads
     None: every core for arrays large enough to gain from it; 1: the
-    calling thread only; N: N threads. The bytes are the same for every
-    count.
+    calling thread only; N: N threads (any positive int). The bytes are the
+    same for every count.
 
 Arrays need not be contiguous: views such as ``image[:, ::2]`` or
 ``image[100:200, 50:300]`` are blended row by row where their rows are
@@ -40,7 +40,9 @@ must have 3 as its last axis.
 Errors are raised before anything is written: ValueError for an unknown
 mode, sizes or shapes that differ, a read-only ``out``, an ``out`` that
 overlaps an input other than exactly, or a channel mode on arrays whose last
-axis is not 3; TypeError for items other than uint8.
+axis is not 3; TypeError for items other than uint8. MemoryError, saying how
+many bytes, when a new array or the contiguous copies of views cannot be
+allocated.
 """
 from typing import Any, Optional, Tuple
 
