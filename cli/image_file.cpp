@@ -4,6 +4,7 @@
 #include <cctype>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "file_io.hpp"
 #include "jpeg_image.hpp"
@@ -18,13 +19,18 @@ constexpr std::uint32_t kMaxJpegSide = 65500;
 } // namespace
 
 std::optional<Format> format_named_by(const std::filesystem::path &path) {
-  std::string extension = path.extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
+  // The end of the file name, not path::extension(), which takes ".png" for
+  // a hidden file without one.
+  std::string name = path.filename().string();
+  std::transform(name.begin(), name.end(), name.begin(),
                  [](unsigned char c) { return std::tolower(c); });
-  if (extension == ".png") {
+  const auto ends_with = [&name](std::string_view suffix) {
+    return name.ends_with(suffix);
+  };
+  if (ends_with(".png")) {
     return Format::png;
   }
-  if (extension == ".jpg" || extension == ".jpeg") {
+  if (ends_with(".jpg") || ends_with(".jpeg")) {
     return Format::jpeg;
   }
   return std::nullopt;

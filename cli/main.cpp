@@ -3,7 +3,6 @@
 // or a whole list of them into a folder, or writes a gallery of all the
 // modes. Errors are one line on stderr naming the file and the reason; exit
 // status 2 for a wrong command line, 1 for any other failure.
-#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -23,6 +22,8 @@
 #include "image_file.hpp"
 #include "jpeg_image.hpp"
 #include "placement.hpp"
+#include "printable.hpp"
+#include "whole_number.hpp"
 
 namespace {
 
@@ -121,14 +122,15 @@ std::optional<std::string> option_value(const std::vector<std::string> &args,
 }
 
 int parse_quality(const std::string &text) {
-  int quality = 0;
-  const char *end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, quality);
-  if (text.empty() || error != std::errc() || stop != end || quality < 1 ||
-      quality > 100) {
+  const std::optional<int> quality = tool::parse_whole_number<int>(text);
+  if (!quality || *quality < 1 || *quality > 100) {
     usage("--quality '" + text + "' is not a whole number from 1 to 100");
   }
-  return quality;
+  return *quality;
+}
+
+std::string arguments(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " argument" : " arguments");
 }
 
 CommandLine parse(const std::vector<std::string> &args) {
@@ -195,8 +197,7 @@ tool::Format output_format(const std::string &out) {
 
 int blend_one(const CommandLine &line) {
   if (line.names.size() != 4) {
-    usage("expected MODE TOP BOTTOM OUT, got " +
-          std::to_string(line.names.size()) + " arguments");
+    usage("expected MODE TOP BOTTOM OUT, got " + arguments(line.names.size()));
   }
   const byteblend::Mode mode = parse_mode(line.names[0]);
   const tool::Format format = output_format(line.names[3]);
@@ -228,7 +229,7 @@ void make_folder(const std::filesystem::path &folder) {
 int blend_many(const CommandLine &line) {
   if (line.names.size() < 3) {
     usage("expected MODE TOP BOTTOM... with --out-dir, got " +
-          std::to_string(line.names.size()) + " arguments");
+          arguments(line.names.size()));
   }
   const byteblend::Mode mode = parse_mode(line.names[0]);
   const std::filesystem::path folder = *line.out_dir;
@@ -261,8 +262,20 @@ int run(const std::vector<std::string> &args) {
       throw Failure{kUsageError, std::string(what) + " takes no arguments"};
     }
   };
-  if (first == "--help" || first == "-h") {
-    only(first);
+  // --help anywhere before "--" asks for help, as in most tools: a user who
+  // has typed half a command and wonders what comes next gets it.
+  const auto help_asked = [&] {
+    for (const std::string &arg : args) {
+      if (arg == "--") {
+        return false;
+      }
+      if (arg == "--help" || arg == "-h") {
+        return true;
+      }
+    }
+    return false;
+  };
+  if (help_asked()) {
     std::cout << kHelp;
     return 0;
   }
@@ -313,12 +326,12 @@ int main(int argc, char **argv) {
     }
     return status;
   } catch (const Failure &failure) {
-    std::cerr << "byteblend: " << failure.message << '\n';
+    std::cerr << "byteblend: " << tool::printable(failure.message) << '\n';
     return failure.status;
   } catch (const std::bad_alloc &) {
     std::cerr << "byteblend: out of memory\n";
   } catch (const std::exception &error) {
-    std::cerr << "byteblend: " << error.what() << '\n';
+    std::cerr << "byteblend: " << tool::printable(error.what()) << '\n';
   }
   return kFailure;
 }

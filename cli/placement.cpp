@@ -1,29 +1,18 @@
 #include "placement.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 #include <span>
 #include <stdexcept>
+
+#include "whole_number.hpp"
 
 namespace byteblend::tool {
 
 namespace {
 
 std::optional<std::int64_t> parse_coordinate(std::string_view text) {
-  if (!text.empty() && text.front() == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && text.front() == '-') {
-      return std::nullopt;
-    }
-  }
-  std::int32_t value = 0;
-  const char *end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) {
-    return std::nullopt;
-  }
-  return value;
+  return parse_whole_number<std::int32_t>(text);
 }
 
 // [first, first + length) clipped to [0, size).

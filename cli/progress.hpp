@@ -13,11 +13,16 @@ namespace byteblend::tool {
 
 // The bar's text for `done` of `total` files after `seconds`:
 // "[#######.............]  7/20  3.5 files/s  0:04 left". The rate and the
-// time left appear once a file is done.
-std::string progress_text(std::size_t done, std::size_t total, double seconds);
+// time left appear once a file is done. The text is shorter than `columns`,
+// so that a terminal of that width never wraps it onto a new line: a narrow
+// one gets a shorter bar, then no rate and time left, then the count alone.
+std::string progress_text(std::size_t done, std::size_t total, double seconds,
+                          std::size_t columns = 80);
 
 // Reports to a stream from any number of threads: lines always, the bar
-// only when `show_bar` (the stream is a terminal).
+// only when `show_bar` (the stream is a terminal). The bar fits the
+// terminal's width at each redraw; on a terminal that TERM calls "dumb" it
+// is erased with spaces rather than an escape sequence.
 class Progress {
 public:
   Progress(std::FILE *stream, bool show_bar, std::size_t total);
@@ -37,7 +42,9 @@ private:
   std::FILE *stream_;
   bool show_bar_;
   std::size_t total_;
+  bool can_erase_;
   std::size_t done_ = 0;
+  std::size_t drawn_ = 0; // length of the bar on screen
   std::chrono::steady_clock::time_point start_;
 };
 

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "placement.hpp"
+#include "printable.hpp"
 #include "progress.hpp"
+#include "whole_number.hpp"
 
 namespace {
 
@@ -89,6 +91,63 @@ TEST(ProgressText, ShowsCountRateAndTimeLeft) {
   };
   for (const auto &[text, expected] : cases) {
     EXPECT_EQ(text, expected);
+  }
+}
+
+TEST(ProgressText, FitsTheTerminalsWidth) {
+  using byteblend::tool::progress_text;
+  const std::pair<std::string, std::string> cases[] = {
+      // Wide enough: the whole bar.
+      {progress_text(5, 20, 2.0, 200),
+       "[#######.......................]  5/20  2.5 files/s  0:06 left"},
+      // A shorter bar keeps the rate and the time left...
+      {progress_text(5, 20, 2.0, 50),
+       "[####.............]  5/20  2.5 files/s  0:06 left"},
+      // ...then the rate and time left go, then the bar.
+      {progress_text(5, 20, 2.0, 20), "[##.........]  5/20"},
+      {progress_text(5, 20, 2.0, 12), "5/20"},
+      {progress_text(5, 20, 2.0, 4), "5/2"},
+      {progress_text(5, 20, 2.0, 0), ""},
+  };
+  for (const auto &[text, expected] : cases) {
+    EXPECT_EQ(text, expected);
+  }
+}
+
+TEST(Printable, EscapesControlCharactersOnly) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain name.png", "plain name.png"},
+      {"caf\xC3\xA9.png", "caf\xC3\xA9.png"}, // UTF-8 stays
+      {"a\nb\tc\rd", "a\\x0ab\\x09c\\x0dd"},
+      {"\x1B[2J", "\\x1b[2J"},
+      {"del\x7F", "del\\x7f"},
+      {"csi\xC2\x9B"
+       "31m",
+       "csi\\xc2\\x9b31m"},             // C1 in UTF-8
+      {"\xC2\xA0nbsp", "\xC2\xA0nbsp"}, // not a control
+      {"end\xC2", "end\xC2"},
+  };
+  for (const auto &[text, expected] : cases) {
+    EXPECT_EQ(byteblend::tool::printable(text), expected) << text;
+  }
+}
+
+TEST(ParseWholeNumber, OneRuleForSigns) {
+  using byteblend::tool::parse_whole_number;
+  const std::pair<const char *, std::optional<int>> cases[] = {
+      {"50", 50},
+      {"+50", 50},
+      {"-50", -50},
+      {"+-5", std::nullopt},
+      {"--5", std::nullopt},
+      {"+", std::nullopt},
+      {"", std::nullopt},
+      {"5x", std::nullopt},
+      {" 5", std::nullopt},
+      {"2147483648", std::nullopt},
+  };
+  for (const auto &[text, expected] : cases) {
+    EXPECT_EQ(parse_whole_number<int>(text), expected) << text;
   }
 }
 

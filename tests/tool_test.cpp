@@ -211,6 +211,15 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
   const BadCase cases[] = {
       {"no arguments", {}, 2, {"no arguments", "--help"}},
       {"too few", {"screen", "top.png", "out.png"}, 2, {"got 3 arguments"}},
+      {"one name", {"screen"}, 2, {"got 1 argument;"}},
+      {"one name with --out-dir",
+       {"screen", "--out-dir", "out"},
+       2,
+       {"got 1 argument;"}},
+      {"control characters in a name",
+       {"screen", "top.png", "bad\x1b[31m\nname\x7f.png", "out.png"},
+       1,
+       {"bad\\x1b[31m\\x0aname\\x7f.png: cannot read"}},
       {"too many",
        {"screen", "top.png", "bottom.png", "out.png", "x"},
        2,
@@ -283,6 +292,10 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
        {"--quality=101", "screen", "top.png", "bottom.png", "out.jpg"},
        2,
        {"--quality '101'"}},
+      {"--quality with two signs",
+       {"--quality", "+-5", "screen", "top.png", "bottom.png", "out.jpg"},
+       2,
+       {"--quality '+-5'"}},
       {"--quality not a number",
        {"--quality", "high", "screen", "top.png", "bottom.png", "out.jpg"},
        2,
@@ -445,6 +458,15 @@ TEST_F(ToolTest, ListHelpAndVersion) {
         "--out-dir DIR MODE TOP BOTTOM...", "EXIF\norientation is not applied",
         "CMYK files are refused"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  }
+  // Help comes wherever --help stands before "--".
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"screen", "--help"},
+        {"screen", "top.png", "-h", "out.png"},
+        {"--out-dir", "x", "--help"}}) {
+    const Outcome later = run_tool(args, folder_);
+    EXPECT_EQ(later.status, 0) << args[1] << ": " << later.err;
+    EXPECT_EQ(later.out, help.out) << args[1];
   }
   const Outcome version = run_tool({"--version"}, folder_);
   EXPECT_EQ(version.status, 0);
@@ -723,12 +745,21 @@ TEST_F(ToolTest, FolderRunOfGoodFilesSucceeds) {
 
 // Runs the tool with stdout and stderr on a new pseudo-terminal; returns
 // what the terminal showed and the exit status.
+// The terminal's TERM and width (0: the terminal does not say).
+struct TerminalKind {
+  const char *term = "xterm";
+  unsigned short columns = 0;
+};
+
 Outcome run_tool_on_terminal(const std::vector<std::string> &args,
-                             const fs::path &folder) {
+                             const fs::path &folder, TerminalKind kind = {}) {
   int terminal = -1;
-  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  winsize size{};
+  size.ws_col = kind.columns;
+  size.ws_row = kind.columns > 0 ? 24 : 0;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
   if (child == 0) {
-    if (chdir(folder.c_str()) != 0) {
+    if (chdir(folder.c_str()) != 0 || setenv("TERM", kind.term, 1) != 0) {
       _exit(127);
     }
     std::vector<char *> argv;
@@ -786,6 +817,69 @@ TEST_F(ToolTest, FolderRunShowsAProgressBarOnATerminal) {
   const std::string last = "\r\033[Kbyteblend: 5 files written, 1 failed\r\n";
   ASSERT_GE(shown.size(), last.size());
   EXPECT_EQ(shown.substr(shown.size() - last.size()), last) << shown;
+}
+
+TEST_F(ToolTest, ProgressBarFitsNarrowAndDumbTerminals) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 8, 8, 1);
+  put("top.png", top.file);
+  std::vector<std::string> args = {"addition", "top.png", "--out-dir", "out"};
+  for (const char *name : {"b0.png", "b1.png", "b2.png", "b3.png"}) {
+    put(name, top.file);
+    args.emplace_back(name);
+  }
+  const struct {
+    TerminalKind kind;
+    bool escapes;
+  } cases[] = {
+      {{"xterm", 40}, true}, {{"xterm", 12}, true}, {{"dumb", 0}, false}};
+  for (const auto &c : cases) {
+    const std::string what =
+        std::string(c.kind.term) + ", " + std::to_string(c.kind.columns);
+    const Outcome outcome = run_tool_on_terminal(args, folder_, c.kind);
+    EXPECT_EQ(outcome.status, 0) << what << ": " << outcome.err;
+    EXPECT_EQ(outcome.err.find("\033[K") != std::string::npos, c.escapes)
+        << what << ": " << outcome.err;
+    const std::size_t width = c.kind.columns > 0 ? c.kind.columns : 80;
+    // Each redraw of the bar stays on one terminal line.
+    std::istringstream redraws(outcome.err);
+    for (std::string piece; std::getline(redraws, piece, '\r');) {
+      for (std::size_t at = piece.find("\033[K"); at != std::string::npos;
+           at = piece.find("\033[K")) {
+        piece.erase(at, 3);
+      }
+      if (piece.starts_with("byteblend:")) {
+        continue; // the summary: a whole line of its own
+      }
+      EXPECT_LT(piece.size(), width) << what << ": " << piece;
+    }
+    EXPECT_NE(outcome.err.find("4/4"), std::string::npos) << what;
+  }
+}
+
+TEST_F(ToolTest, SignedQualityAndBareExtensionsAreOutputs) {
+  const auto image =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 8, 8, 1);
+  put("top.png", image.file);
+  const struct {
+    std::vector<std::string> args;
+    const char *out;
+    std::string signature;
+  } cases[] = {
+      {{"--quality", "+50", "screen", "top.png", "top.png", "out.jpg"},
+       "out.jpg",
+       "\xFF\xD8\xFF"},
+      {{"--quality=+100", "screen", "top.png", "top.png", "q.JPEG"},
+       "q.JPEG",
+       "\xFF\xD8\xFF"},
+      {{"screen", "top.png", "top.png", ".png"}, ".png", "\x89PNG"},
+      {{"screen", "top.png", "top.png", ".jpg"}, ".jpg", "\xFF\xD8\xFF"},
+  };
+  for (const auto &c : cases) {
+    const Outcome outcome = run_tool(c.args, folder_);
+    EXPECT_EQ(outcome.status, 0) << c.out << ": " << outcome.err;
+    EXPECT_EQ(slurp(file(c.out)).substr(0, c.signature.size()), c.signature)
+        << c.out;
+  }
 }
 
 } // namespace
