@@ -8,7 +8,7 @@ set(BYTEBLEND_PACKAGE_MAINTAINER "byteblend developers <byteblend@example.org>"
   CACHE STRING "The Maintainer field of the Debian package")
 
 # What Debian wants beside the files themselves, in a component of its own
-# that only the package installs: a changelog (dated by SOURCE_DATE_EPOCH
+# that only the package installs: the copyright file, a changelog (dated by SOURCE_DATE_EPOCH
 # when set, compressed without a name or time stamp) and the reasons for the
 # lintian checks that do not apply to this package.
 set(BYTEBLEND_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/byteblend)
@@ -19,6 +19,10 @@ execute_process(COMMAND gzip -9nc ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog
   OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz
   COMMAND_ERROR_IS_FATAL ANY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz
+  DESTINATION ${BYTEBLEND_DOC_DIR} COMPONENT debian EXCLUDE_FROM_ALL)
+# The licence (MIT, "Expat" in Debian's words), in Debian's machine-readable
+# form.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
   DESTINATION ${BYTEBLEND_DOC_DIR} COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
