@@ -1013,22 +1013,6 @@ TEST_F(ToolTest, ReplacedFileKeepsItsOwnerGroupAndMode) {
   }
 }
 
-TEST_F(ToolTest, NewFilesTakeTheUmaskInAFolderRun) {
-  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 4, 4, 1);
-  put("top.png", top.file);
-  // (Their threads leaving the umask alone: WriteFile in tool_parts_test.)
-  std::vector<std::string> args = {"screen", "top.png", "--out-dir", "out"};
-  for (int i = 0; i < 20; ++i) {
-    args.push_back(numbered("b", i));
-    put(args.back(), top.file);
-  }
-  const Outcome outcome = run_tool(args, folder_, [] { umask(027); });
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  for (const auto &entry : fs::directory_iterator(file("out"))) {
-    EXPECT_EQ(entry.status().permissions(), fs::perms(0640)) << entry.path();
-  }
-}
-
 // Runs the tool on `args` under ptrace, stopping it as it enters fsync of
 // its temporary file; there `signal` is sent and the tool let go. Returns
 // the wait status at its end, or -1 where it cannot be traced.
