@@ -97,8 +97,11 @@ namespace {
 // The descriptor that a name stands for: "-" is standard output, and the
 // names under /dev and /proc of the process's own open descriptors.
 std::optional<int> descriptor_named_by(const std::filesystem::path &path) {
+  if (path.native() == "-") { // as given: "./-" is a file
+    return STDOUT_FILENO;
+  }
   const std::string name = path.lexically_normal().string();
-  if (name == "-" || name == "/dev/stdout") {
+  if (name == "/dev/stdout") {
     return STDOUT_FILENO;
   }
   if (name == "/dev/stderr") {
