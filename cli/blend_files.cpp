@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
+#include "file_io.hpp"
 #include "progress.hpp"
 
 namespace byteblend::tool {
@@ -24,9 +27,29 @@ std::string plural(std::size_t count, const char *noun) {
 
 } // namespace
 
-void blend_file(const Blending &blending, const std::string &bottom_path,
-                const std::filesystem::path &out_path, Format format,
-                unsigned threads) {
+namespace {
+
+// The inputs of a run by identity, each with a name for messages.
+using Inputs = std::map<FileIdentity, std::string>;
+
+void add_input(Inputs &inputs, const std::string &path) {
+  if (const auto identity = identity_of(path)) {
+    inputs.emplace(*identity, path);
+  }
+}
+
+// Reads, blends and writes one file, refusing to write over any of
+// `inputs`, under whatever name, as cp refuses to copy a file onto itself.
+void blend_checked(const Blending &blending, const std::string &bottom_path,
+                   const std::filesystem::path &out_path, Format format,
+                   unsigned threads, const Inputs &inputs) {
+  if (const auto identity = identity_of(out_path)) {
+    if (const auto input = inputs.find(*identity); input != inputs.end()) {
+      throw std::runtime_error(out_path.string() + ": is the same file as " +
+                               input->second +
+                               " (an input is never written over)");
+    }
+  }
   Image bottom;
   try {
     bottom = read_image(bottom_path);
@@ -49,9 +72,25 @@ void blend_file(const Blending &blending, const std::string &bottom_path,
   }
 }
 
+} // namespace
+
+void blend_file(const Blending &blending, const std::string &bottom_path,
+                const std::filesystem::path &out_path, Format format,
+                unsigned threads) {
+  Inputs inputs;
+  add_input(inputs, blending.top_path);
+  add_input(inputs, bottom_path);
+  blend_checked(blending, bottom_path, out_path, format, threads, inputs);
+}
+
 std::filesystem::path output_path(const std::filesystem::path &folder,
                                   const std::string &bottom_path) {
-  return folder / std::filesystem::path(bottom_path).filename();
+  // "photos/b.png" and "photos/b.png/" alike give "b.png".
+  std::filesystem::path given(bottom_path);
+  if (!given.has_filename() && given.has_relative_path()) {
+    given = given.parent_path();
+  }
+  return folder / given.filename();
 }
 
 FolderOutcome blend_into_folder(const Blending &blending,
@@ -61,12 +100,22 @@ FolderOutcome blend_into_folder(const Blending &blending,
   Progress progress(stderr, ::isatty(STDERR_FILENO) == 1, bottom_paths.size());
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> failed{0};
+  // TOP and every BOTTOM, none of which a file of the run may replace.
+  Inputs inputs;
+  add_input(inputs, blending.top_path);
+  for (const std::string &bottom_path : bottom_paths) {
+    add_input(inputs, bottom_path);
+  }
   const auto work = [&] {
     for (std::size_t i = next++; i < bottom_paths.size(); i = next++) {
       const std::string &bottom_path = bottom_paths[i];
       const std::filesystem::path out = output_path(folder, bottom_path);
       std::string error;
       try {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(bottom_path, ignored)) {
+          throw std::runtime_error(bottom_path + ": is a folder");
+        }
         const std::optional<Format> format = format_named_by(out);
         if (!format) {
           throw std::runtime_error(
@@ -75,7 +124,7 @@ FolderOutcome blend_into_folder(const Blending &blending,
               ".png, .jpg or .jpeg");
         }
         // The files already keep every core busy: one thread each.
-        blend_file(blending, bottom_path, out, *format, 1);
+        blend_checked(blending, bottom_path, out, *format, 1, inputs);
       } catch (const std::runtime_error &failure) {
         error = failure.what();
       } catch (const std::bad_alloc &) {
@@ -95,7 +144,13 @@ FolderOutcome blend_into_folder(const Blending &blending,
   std::vector<std::thread> threads;
   threads.reserve(count - 1);
   for (unsigned t = 1; t < count; ++t) {
-    threads.emplace_back(work);
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error &) {
+      // No more threads (a process limit, no memory for a stack): the ones
+      // running, and this one, do all the files.
+      break;
+    }
   }
   work();
   for (std::thread &thread : threads) {

@@ -27,14 +27,15 @@ struct Blending {
 };
 
 // Reads BOTTOM, blends TOP onto it on `threads` threads (0: one per core)
-// and writes OUT in `format`. Throws std::runtime_error whose message is one
-// line naming the file at fault: "BOTTOM: <reason>" or "OUT: <reason>".
+// and writes OUT in `format`. An OUT that is TOP or BOTTOM, under any name
+// (by device and inode), is refused. Throws std::runtime_error whose message is
+// one line naming the file at fault: "BOTTOM: <reason>" or "OUT: <reason>".
 void blend_file(const Blending &blending, const std::string &bottom_path,
                 const std::filesystem::path &out_path, Format format,
                 unsigned threads);
 
 // Where a folder run writes `bottom_path`: under its own file name in
-// `folder`.
+// `folder` (the last name of a path that ends in a slash).
 std::filesystem::path output_path(const std::filesystem::path &folder,
                                   const std::string &bottom_path);
 
@@ -43,10 +44,11 @@ struct FolderOutcome {
 };
 
 // Blends onto every BOTTOM, writing each into `folder` (which must exist)
-// in the format its name asks for, the files spread over `workers` threads.
-// A file that fails is reported as one line on stderr and the rest go on;
-// on a terminal a progress bar shows how far it got. The last line says how
-// many were written and how many failed.
+// in the format its name asks for, the files spread over `workers` threads
+// (as many as start, at least the calling one). A file whose output would
+// be TOP or any BOTTOM of the run is refused. A file that fails is reported as
+// one line on stderr and the rest go on; on a terminal a progress bar shows how
+// far it got. The last line says how many were written and how many failed.
 FolderOutcome blend_into_folder(const Blending &blending,
                                 const std::vector<std::string> &bottom_paths,
                                 const std::filesystem::path &folder,

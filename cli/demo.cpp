@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "byteblend.hpp"
+#include "file_io.hpp"
 
 namespace byteblend::tool {
 namespace {
@@ -165,7 +166,11 @@ Image demo_bottom(std::uint32_t width, std::uint32_t height) {
 
 std::filesystem::path write_demo(const std::filesystem::path &folder) {
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
+  // Through a link to a missing folder, that folder is made.
+  const std::filesystem::path target = final_target(folder, error);
+  if (!error) {
+    std::filesystem::create_directories(target, error);
+  }
   if (error) {
     throw std::runtime_error(folder.string() +
                              ": cannot create folder: " + error.message());

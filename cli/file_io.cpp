@@ -5,9 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+
+#include "temporary_files.hpp"
 
 namespace byteblend::tool {
 namespace {
@@ -87,30 +92,170 @@ std::vector<std::uint8_t> read_file(const std::filesystem::path &path) {
   return bytes;
 }
 
+namespace {
+
+// The descriptor that a name stands for: "-" is standard output, and the
+// names under /dev and /proc of the process's own open descriptors.
+std::optional<int> descriptor_named_by(const std::filesystem::path &path) {
+  if (path.native() == "-") { // as given: "./-" is a file
+    return STDOUT_FILENO;
+  }
+  const std::string name = path.lexically_normal().string();
+  if (name == "/dev/stdout") {
+    return STDOUT_FILENO;
+  }
+  if (name == "/dev/stderr") {
+    return STDERR_FILENO;
+  }
+  const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/";
+  for (const std::string &folder :
+       {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+        std::string("/proc/thread-self/fd/"), own}) {
+    if (name.size() > folder.size() &&
+        name.compare(0, folder.size(), folder) == 0) {
+      const std::string number = name.substr(folder.size());
+      int fd = -1;
+      const char *end = number.data() + number.size();
+      const auto [stop, error] = std::from_chars(number.data(), end, fd);
+      if (error == std::errc() && stop == end && fd >= 0) {
+        return fd;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// Where bytes for a path go: an open descriptor, or the file at the end of
+// its links.
+struct Destination {
+  std::filesystem::path file;
+  std::optional<int> descriptor;
+};
+
+// Links a chain may take, as the kernel allows (ELOOP beyond).
+constexpr int kMaxLinks = 40;
+
+// Sets `error` (ELOOP, or readlink's) when the links cannot be followed.
+Destination destination_of(std::filesystem::path path, int &error) {
+  error = 0;
+  for (int links = 0;; ++links) {
+    if (const auto fd = descriptor_named_by(path)) {
+      return {path, fd};
+    }
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      return {path, std::nullopt};
+    }
+    if (links == kMaxLinks) {
+      error = ELOOP;
+      return {path, std::nullopt};
+    }
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length =
+        ::readlink(path.c_str(), target.data(), target.size());
+    if (length < 0) {
+      error = errno;
+      return {path, std::nullopt};
+    }
+    target.resize(static_cast<std::size_t>(length));
+    // A relative target is found from the link's own folder.
+    path = std::filesystem::path(target).is_absolute()
+               ? std::filesystem::path(target)
+               : path.parent_path() / target;
+  }
+}
+
+Destination destination_of(const std::filesystem::path &path) {
+  int error = 0;
+  Destination destination = destination_of(path, error);
+  if (error != 0) {
+    throw std::runtime_error("cannot write: " + reason(error));
+  }
+  return destination;
+}
+
+void write_descriptor(int fd, std::span<const std::uint8_t> bytes) {
+  const int error = write_all(fd, bytes);
+  if (error != 0) {
+    throw std::runtime_error("cannot write: " + reason(error));
+  }
+}
+
+// Gives a replacing file the owner, group and mode of the file it replaces.
+// Only root may give a file away, and only to a group of the writer's may a
+// group be given: a writer who may not keeps the file as its own (EPERM).
+int keep_owner_and_mode(int fd, const struct stat &existing) {
+  if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+    if (errno != EPERM) {
+      return errno;
+    }
+    if (::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) != 0 &&
+        errno != EPERM) {
+      return errno;
+    }
+  }
+  // After fchown, which clears the set-user-ID and set-group-ID bits.
+  return ::fchmod(fd, existing.st_mode & 07777) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+std::filesystem::path final_target(const std::filesystem::path &path,
+                                   std::error_code &error) {
+  int number = 0;
+  Destination destination = destination_of(path, number);
+  error = std::error_code(number, std::generic_category());
+  return destination.file;
+}
+
+bool writes_directly(const std::filesystem::path &path) {
+  int error = 0;
+  const Destination destination = destination_of(path, error);
+  struct stat status {};
+  return destination.descriptor ||
+         (::stat(destination.file.c_str(), &status) == 0 &&
+          !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode));
+}
+
+std::optional<FileIdentity> identity_of(const std::filesystem::path &path) {
+  struct stat status {};
+  const auto fd = descriptor_named_by(path);
+  if (fd ? ::fstat(*fd, &status) != 0 : ::stat(path.c_str(), &status) != 0) {
+    return std::nullopt;
+  }
+  return FileIdentity{status.st_dev, status.st_ino};
+}
+
 void write_file(const std::filesystem::path &path,
                 std::span<const std::uint8_t> bytes) {
+  const Destination destination = destination_of(path);
+  if (destination.descriptor) {
+    // A descriptor the tool was given: written as it is, never replaced.
+    write_descriptor(*destination.descriptor, bytes);
+    return;
+  }
+  const std::filesystem::path &target = destination.file;
   struct stat existing {};
-  const bool exists = ::stat(path.c_str(), &existing) == 0;
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode)) {
     throw std::runtime_error("cannot write: is a folder");
   }
   if (exists && !S_ISREG(existing.st_mode)) {
-    Descriptor device(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    Descriptor device(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
     if (device.get() < 0) {
       throw std::runtime_error("cannot write: " + reason(errno));
     }
-    int error = write_all(device.get(), bytes);
-    if (error == 0) {
-      error = device.close();
-    }
+    write_descriptor(device.get(), bytes);
+    const int error = device.close();
     if (error != 0) {
       throw std::runtime_error("cannot write: " + reason(error));
     }
     return;
   }
 
-  const std::filesystem::path folder =
-      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  const std::filesystem::path folder = target.has_parent_path()
+                                           ? target.parent_path()
+                                           : std::filesystem::path(".");
   struct stat folder_status {};
   if (::stat(folder.c_str(), &folder_status) != 0) {
     throw std::runtime_error("cannot write: folder " + folder.string() + ": " +
@@ -120,22 +265,15 @@ void write_file(const std::filesystem::path &path,
     throw std::runtime_error("cannot write: " + folder.string() +
                              " is not a folder");
   }
-  std::string temporary = (folder / ".byteblend-XXXXXX").string();
-  Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+  std::string temporary;
+  // A new file gets 0666 less the umask from the kernel; a replaced one
+  // keeps its own.
+  Descriptor file(create_temporary(folder, temporary));
   if (file.get() < 0) {
     throw std::runtime_error("cannot write in folder " + folder.string() +
                              ": " + reason(errno));
   }
-  // A new file gets the usual permissions; a replaced one keeps its own.
-  mode_t mode = 0;
-  if (exists) {
-    mode = existing.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  int error = ::fchmod(file.get(), mode) == 0 ? 0 : errno;
+  int error = exists ? keep_owner_and_mode(file.get(), existing) : 0;
   if (error == 0) {
     error = write_all(file.get(), bytes);
   }
@@ -145,11 +283,14 @@ void write_file(const std::filesystem::path &path,
   if (error == 0) {
     error = file.close();
   }
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
     error = errno;
   }
   if (error != 0) {
     ::unlink(temporary.c_str());
+  }
+  forget_temporary(temporary);
+  if (error != 0) {
     throw std::runtime_error("cannot write: " + reason(error));
   }
 }

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
+#include <system_error>
 #include <vector>
 
 namespace byteblend::tool {
@@ -17,11 +19,39 @@ std::vector<std::uint8_t> read_file(const std::filesystem::path &path);
 // Writes bytes to `path` so that it never holds a partial file: into a
 // temporary file in the same folder, renamed over `path` only once it is
 // complete; on failure the temporary file is removed and `path` is untouched.
-// A `path` that exists and is not a regular file (a device such as /dev/null
-// or /dev/full, a pipe) is written directly, since it cannot be replaced.
+// A symbolic link is written through: its final target (following a chain
+// of links, each relative one from its own folder) is replaced, or created
+// if missing, and the link stays. A replaced file keeps its mode, and its
+// owner and group where the writer may set them. An output that is not a
+// regular file (see writes_directly) is written directly.
 // Throws std::runtime_error with the reason, not including the path.
 void write_file(const std::filesystem::path &path,
                 std::span<const std::uint8_t> bytes);
+
+// Whether write_file writes `path` directly, into a file that is already
+// open rather than one it replaces: standard output named "-", an open
+// descriptor named /dev/stdout, /dev/stderr, /dev/fd/N or /proc/self/fd/N,
+// or anything existing that is neither a regular file nor a folder (a
+// device, a pipe, a terminal).
+bool writes_directly(const std::filesystem::path &path);
+
+// Where symbolic links lead: `path` itself when it is not a link, else the
+// final target of its chain of links, which need not exist. Sets `error`
+// when a link cannot be read or the chain is a loop.
+std::filesystem::path final_target(const std::filesystem::path &path,
+                                   std::error_code &error);
+
+// A file's identity, the same under any of its names: device and inode.
+struct FileIdentity {
+  std::uint64_t device = 0, inode = 0;
+  bool operator<(const FileIdentity &other) const {
+    return device != other.device ? device < other.device : inode < other.inode;
+  }
+};
+
+// The identity of the file that `path` names (following links; "-" is
+// standard output); none when there is no such file.
+std::optional<FileIdentity> identity_of(const std::filesystem::path &path);
 
 } // namespace byteblend::tool
 

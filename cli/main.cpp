@@ -3,6 +3,10 @@
 // or a whole list of them into a folder, or writes a gallery of all the
 // modes. Errors are one line on stderr naming the file and the reason; exit
 // status 2 for a wrong command line, 1 for any other failure.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -19,10 +23,12 @@
 #include "blend_files.hpp"
 #include "byteblend.hpp"
 #include "demo.hpp"
+#include "file_io.hpp"
 #include "image_file.hpp"
 #include "jpeg_image.hpp"
 #include "placement.hpp"
 #include "printable.hpp"
+#include "temporary_files.hpp"
 #include "whole_number.hpp"
 
 namespace {
@@ -42,12 +48,13 @@ constexpr std::string_view kHelp =
     "Blends TOP onto BOTTOM, byte by byte, in MODE (see --list; case does not\n"
     "matter) and writes OUT. TOP and BOTTOM are PNG or JPEG files, told apart\n"
     "by their content, and read as 8-bit RGB. OUT's name chooses its format:\n"
-    ".png, or .jpg or .jpeg (any case); a device such as /dev/stdout gets "
-    "PNG.\n"
+    ".png, or .jpg or .jpeg (any case); - (standard output), /dev/stdout,\n"
+    "a pipe or a device gets PNG, written straight to it.\n"
     "When BOTTOM has alpha (or transparency), a PNG OUT is RGBA with BOTTOM's\n"
     "alpha, the mode applied to red, green and blue; JPEG has no alpha and\n"
     "drops it. The channel modes take the other two channels from BOTTOM. OUT\n"
-    "is replaced only once it is complete.\n"
+    "is replaced only once it is complete (through a symbolic link, its\n"
+    "target); an OUT that is TOP or BOTTOM is refused.\n"
     "\n"
     "Options (before, between or after the names; -- ends them):\n"
     "  --at X,Y       place TOP's top-left corner at pixel (X, Y) of BOTTOM\n"
@@ -178,17 +185,13 @@ tool::Image read_top(const std::string &path) {
   }
 }
 
-// The format OUT's name asks for; a device or pipe, which has no name of
-// its own, gets PNG.
+// The format OUT's name asks for; standard output, a device or a pipe,
+// which has no name of its own, gets PNG.
 tool::Format output_format(const std::string &out) {
   if (const auto format = tool::format_named_by(out)) {
     return *format;
   }
-  std::error_code error;
-  const auto status = std::filesystem::status(out, error);
-  if (!error && std::filesystem::exists(status) &&
-      !std::filesystem::is_regular_file(status) &&
-      !std::filesystem::is_directory(status)) {
+  if (tool::writes_directly(out)) {
     return tool::Format::png;
   }
   usage(out + ": cannot tell the output format; the name must end in .png, "
@@ -215,7 +218,12 @@ int blend_one(const CommandLine &line) {
 
 void make_folder(const std::filesystem::path &folder) {
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
+  // A link to a missing folder makes that folder, as OUT's link makes its
+  // missing file.
+  const std::filesystem::path target = tool::final_target(folder, error);
+  if (!error) {
+    std::filesystem::create_directories(target, error);
+  }
   if (!error && !std::filesystem::is_directory(folder, error)) {
     error = std::make_error_code(std::errc::not_a_directory);
   }
@@ -295,6 +303,9 @@ int run(const std::vector<std::string> &args) {
     if (args.size() > 2) {
       throw Failure{kUsageError, "demo takes at most one folder"};
     }
+    if (args.size() == 2 && args[1].empty()) {
+      throw Failure{kUsageError, "demo needs a folder name, not an empty one"};
+    }
     const std::filesystem::path folder = args.size() == 2 ? args[1] : "demo";
     std::filesystem::path index;
     try {
@@ -313,9 +324,27 @@ int run(const std::vector<std::string> &args) {
   const CommandLine line = parse(args);
   return line.out_dir ? blend_many(line) : blend_one(line);
 }
+
+// Opens /dev/null on any of descriptors 0, 1 and 2 that the tool was started
+// without (`2>&-`), so that no file it opens takes their place and receives
+// what is meant for them. False if they cannot be opened.
+bool open_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF &&
+        ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) {
+      return false;
+    }
+  }
+  return true;
+}
 } // namespace
 
 int main(int argc, char **argv) {
+  if (!open_standard_descriptors()) {
+    return kFailure;
+  }
+  // Before any thread starts: they all inherit the blocked signals.
+  const tool::TemporariesRemovedOnSignals signals;
   try {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const int status = run(args);

@@ -6,12 +6,19 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -42,9 +49,11 @@ std::string slurp(const fs::path &path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs a program (found on PATH) in `folder`, collecting its output.
+// Runs a program (found on PATH) in `folder`, collecting its output;
+// `prepare` runs in the child just before the program starts.
 Outcome run_program(const std::vector<std::string> &args,
-                    const fs::path &folder) {
+                    const fs::path &folder,
+                    const std::function<void()> &prepare = {}) {
   const fs::path out = folder / ".stdout";
   const fs::path err = folder / ".stderr";
   const pid_t child = fork();
@@ -56,6 +65,9 @@ Outcome run_program(const std::vector<std::string> &args,
     const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(o, 1);
     dup2(e, 2);
+    if (prepare) {
+      prepare();
+    }
     std::vector<char *> argv;
     argv.reserve(args.size() + 1);
     for (const std::string &arg : args) {
@@ -74,9 +86,10 @@ Outcome run_program(const std::vector<std::string> &args,
   return outcome;
 }
 
-Outcome run_tool(std::vector<std::string> args, const fs::path &folder) {
+Outcome run_tool(std::vector<std::string> args, const fs::path &folder,
+                 const std::function<void()> &prepare = {}) {
   args.insert(args.begin(), BYTEBLEND_TOOL);
-  return run_program(args, folder);
+  return run_program(args, folder, prepare);
 }
 
 // A fresh folder per test, removed afterwards.
@@ -268,6 +281,10 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
        {"screen", "top.png", "bottom.png", "out.gif"},
        2,
        {"out.gif: cannot tell the output format", ".png, .jpg or .jpeg"}},
+      {"./- is a file, not standard output",
+       {"screen", "top.png", "bottom.png", "./-"},
+       2,
+       {"./-: cannot tell the output format"}},
       {"output without extension",
        {"screen", "top.png", "bottom.png", "out"},
        2,
@@ -456,7 +473,8 @@ TEST_F(ToolTest, ListHelpAndVersion) {
   for (const char *part :
        {"byteblend [--at X,Y] [--quality N] MODE TOP BOTTOM OUT",
         "--out-dir DIR MODE TOP BOTTOM...", "EXIF\norientation is not applied",
-        "CMYK files are refused"}) {
+        "CMYK files are refused",
+        "- (standard output), /dev/stdout,\na pipe"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   // Help comes wherever --help stands before "--".
@@ -880,6 +898,406 @@ TEST_F(ToolTest, SignedQualityAndBareExtensionsAreOutputs) {
     EXPECT_EQ(slurp(file(c.out)).substr(0, c.signature.size()), c.signature)
         << c.out;
   }
+}
+
+// "b7.png" and the like. (Appended: g++ 12 warns wrongly about "b" + ...)
+std::string numbered(const char *stem, int i) {
+  std::string name = stem;
+  name += std::to_string(i);
+  name += ".png";
+  return name;
+}
+
+// Whether any ".byteblend-" temporary file is in `where`.
+bool holds_temporary(const fs::path &where) {
+  return std::any_of(fs::directory_iterator(where), fs::directory_iterator(),
+                     [](const fs::directory_entry &entry) {
+                       return entry.path().filename().string().rfind(
+                                  ".byteblend-", 0) == 0;
+                     });
+}
+
+struct SameFileCase {
+  std::string what;
+  std::vector<std::string> args;
+  std::vector<std::string> lines; // stderr, sorted
+};
+
+TEST_F(ToolTest, OutputThatIsAnInputIsRefusedAndTheRestWritten) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 6, 4, 1);
+  const auto bottom =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 6, 4, 2);
+  fs::create_directory(file("g"));
+  const std::vector<std::string> inputs = {"top.png",      "bottom.png",
+                                           "third.png",    "g/top.png",
+                                           "g/bottom.png", "g/other.png"};
+  const auto put_inputs = [&] {
+    for (const std::string &name : inputs) {
+      put(name, name.find("top") != std::string::npos ? top.file : bottom.file);
+    }
+    fs::remove(file("hard.png"));
+    fs::create_hard_link(file("bottom.png"), file("hard.png"));
+  };
+  fs::create_symlink("top.png", file("link.png"));
+  const std::string never = " (an input is never written over)";
+  const SameFileCase cases[] = {
+      {"OUT is TOP",
+       {"screen", "top.png", "bottom.png", "top.png"},
+       {"byteblend: top.png: is the same file as top.png" + never}},
+      {"OUT is BOTTOM by another name",
+       {"screen", "top.png", "bottom.png", "./bottom.png"},
+       {"byteblend: ./bottom.png: is the same file as bottom.png" + never}},
+      {"OUT is a hard link to BOTTOM",
+       {"screen", "top.png", "bottom.png", "hard.png"},
+       {"byteblend: hard.png: is the same file as bottom.png" + never}},
+      {"OUT is a symbolic link to TOP",
+       {"screen", "top.png", "bottom.png", "link.png"},
+       {"byteblend: link.png: is the same file as top.png" + never}},
+      {"folder run into the inputs' folder",
+       {"screen", "g/top.png", "--out-dir", "g/../g", "g/bottom.png",
+        "g/top.png", "third.png"},
+       {"byteblend: 1 file written, 2 failed",
+        "byteblend: g/../g/bottom.png: is the same file as g/bottom.png" +
+            never,
+        "byteblend: g/../g/top.png: is the same file as g/top.png" + never}},
+      {"folder run onto another input of the run",
+       {"screen", "top.png", "--out-dir", "g", "g/other.png", "missing.png"},
+       {"byteblend: 0 files written, 2 failed",
+        "byteblend: g/other.png: is the same file as g/other.png" + never,
+        "byteblend: missing.png: cannot read: No such file or directory"}},
+  };
+  for (const SameFileCase &c : cases) {
+    put_inputs();
+    const Outcome outcome = run_tool(c.args, folder_);
+    EXPECT_EQ(outcome.status, 1) << c.what << ": " << outcome.err;
+    std::vector<std::string> lines;
+    std::istringstream stream(outcome.err);
+    for (std::string line; std::getline(stream, line);) {
+      lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, c.lines) << c.what;
+    for (const std::string &name : inputs) {
+      const auto &expected =
+          name.find("top") != std::string::npos ? top.file : bottom.file;
+      EXPECT_EQ(slurp(file(name)),
+                std::string(expected.begin(), expected.end()))
+          << c.what << ": " << name << " was written over";
+    }
+    EXPECT_TRUE(fs::is_symlink(file("link.png"))) << c.what;
+  }
+  // The one good file of the folder run into the inputs' folder.
+  EXPECT_EQ(written_rgb(file("g/third.png")),
+            expected_rgb(reference::kernel_named("ScreenBlend"), top.rgb,
+                         bottom.rgb));
+}
+
+struct LinkCase {
+  std::string what;
+  std::vector<std::pair<std::string, std::string>> links; // name, target
+  std::string out;    // the first link, given as OUT
+  std::string target; // the file that must hold the blend
+};
+
+TEST_F(ToolTest, OutputThroughSymbolicLinksReplacesTheirTarget) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 5, 3, 1);
+  const auto bottom =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 5, 3, 2);
+  put("top.png", top.file);
+  put("bottom.png", bottom.file);
+  fs::create_directory(file("d"));
+  fs::create_directory(file("t"));
+  const LinkCase cases[] = {
+      {"to a file beside it", {{"l.png", "real.png"}}, "l.png", "real.png"},
+      {"relative to the link's own folder",
+       {{"d/l.png", "../t/real.png"}},
+       "d/l.png",
+       "t/real.png"},
+      {"a chain of links",
+       {{"c1.png", "d/c2.png"}, {"d/c2.png", "../t/chained.png"}},
+       "c1.png",
+       "t/chained.png"},
+      {"absolute", {{"abs.png", file("t/abs.png")}}, "abs.png", "t/abs.png"},
+      {"dangling: its target is made",
+       {{"d/dangling.png", "new.png"}},
+       "d/dangling.png",
+       "d/new.png"},
+  };
+  const auto blended =
+      expected_rgb(reference::kernel_named("ScreenBlend"), top.rgb, bottom.rgb);
+  for (const LinkCase &c : cases) {
+    for (const auto &[name, target] : c.links) {
+      fs::create_symlink(target, file(name));
+    }
+    if (c.what != "dangling: its target is made") {
+      put(c.target, {'o', 'l', 'd'});
+      fs::permissions(file(c.target), fs::perms(0640));
+    }
+    const Outcome outcome =
+        run_tool({"screen", "top.png", "bottom.png", c.out}, folder_);
+    ASSERT_EQ(outcome.status, 0) << c.what << ": " << outcome.err;
+    for (const auto &[name, target] : c.links) {
+      ASSERT_TRUE(fs::is_symlink(file(name))) << c.what << ": " << name;
+      EXPECT_EQ(fs::read_symlink(file(name)), target) << c.what;
+    }
+    EXPECT_EQ(written_rgb(file(c.target)), blended) << c.what;
+    if (c.what != "dangling: its target is made") {
+      EXPECT_EQ(fs::status(file(c.target)).permissions(), fs::perms(0640))
+          << c.what;
+    }
+    for (const char *where : {".", "d", "t"}) {
+      EXPECT_FALSE(holds_temporary(file(where))) << c.what;
+    }
+  }
+}
+
+TEST_F(ToolTest, StandardOutputAndOpenDescriptorsGetPngInPlace) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 5, 3, 1);
+  const auto bottom =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 5, 3, 2);
+  put("top.png", top.file);
+  put("bottom.png", bottom.file);
+  ASSERT_EQ(
+      run_tool({"screen", "top.png", "bottom.png", "out.png"}, folder_).status,
+      0);
+  const std::string png = slurp(file("out.png"));
+  // Standard output is a regular file opened for appending, as `>>` opens
+  // it: what was there stays, the image follows, the file is not replaced.
+  const fs::path stream = file("stream");
+  const auto onto_stream = [&stream] {
+    const int fd = open(stream.c_str(), O_WRONLY | O_APPEND);
+    dup2(fd, 1);
+  };
+  for (const char *out : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    put("stream", {'h', 'e', 'a', 'd'});
+    struct stat was {};
+    stat(stream.c_str(), &was);
+    const Outcome outcome = run_tool({"screen", "top.png", "bottom.png", out},
+                                     folder_, onto_stream);
+    EXPECT_EQ(outcome.status, 0) << out << ": " << outcome.err;
+    EXPECT_EQ(outcome.err, "") << out;
+    EXPECT_EQ(slurp(stream), "head" + png) << out;
+    struct stat is {};
+    stat(stream.c_str(), &is);
+    EXPECT_EQ(is.st_ino, was.st_ino) << out;
+    EXPECT_FALSE(holds_temporary(folder_)) << out;
+  }
+}
+
+TEST_F(ToolTest, ReplacedFileKeepsItsOwnerGroupAndMode) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root may give files to other users";
+  }
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 5, 3, 1);
+  put("top.png", top.file);
+  const struct {
+    uid_t owner;
+    gid_t group;
+    unsigned mode;
+  } cases[] = {{12345, 12345, 0600}, {0, 12345, 0640}, {12345, 0, 0604}};
+  for (const auto &c : cases) {
+    put("out.png", {'o', 'l', 'd'});
+    ASSERT_EQ(chown(file("out.png").c_str(), c.owner, c.group), 0);
+    ASSERT_EQ(chmod(file("out.png").c_str(), c.mode), 0);
+    const Outcome outcome =
+        run_tool({"screen", "top.png", "top.png", "out.png"}, folder_);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    struct stat status {};
+    ASSERT_EQ(stat(file("out.png").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, c.owner) << c.mode;
+    EXPECT_EQ(status.st_gid, c.group) << c.mode;
+    EXPECT_EQ(status.st_mode & 07777, c.mode);
+    EXPECT_NE(slurp(file("out.png")), "old");
+  }
+}
+
+// Runs the tool on `args` under ptrace, stopping it as it enters fsync of
+// its temporary file; there `signal` is sent and the tool let go. Returns
+// the wait status at its end, or -1 where it cannot be traced.
+int signal_during_write(const std::vector<std::string> &args,
+                        const fs::path &folder, const fs::path &out_folder,
+                        int signal, bool &temporary_seen) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0 ||
+        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+      _exit(126);
+    }
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    raise(SIGSTOP);
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(BYTEBLEND_TOOL));
+    for (const std::string &arg : args) {
+      argv.push_back(const_cast<char *>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFSTOPPED(status)) {
+    return -1;
+  }
+  ptrace(PTRACE_SETOPTIONS, child, nullptr,
+         PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  int pass = 0;
+  for (;;) {
+    ptrace(PTRACE_SYSCALL, child, nullptr, pass);
+    pass = 0;
+    waitpid(child, &status, 0);
+    if (!WIFSTOPPED(status)) {
+      return status; // ended without an fsync
+    }
+    if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
+      user_regs_struct registers{};
+      ptrace(PTRACE_GETREGS, child, nullptr, &registers);
+      // On entry the kernel has not yet set the result (-ENOSYS).
+      if (registers.orig_rax == SYS_fsync &&
+          static_cast<long>(registers.rax) == -ENOSYS) {
+        break;
+      }
+    } else if (WSTOPSIG(status) != SIGTRAP) {
+      pass = WSTOPSIG(status);
+    }
+  }
+  temporary_seen = holds_temporary(out_folder);
+  kill(child, signal);
+  ptrace(PTRACE_DETACH, child, nullptr, 0);
+  waitpid(child, &status, 0);
+  return status;
+}
+
+TEST_F(ToolTest, SignalDuringAWriteRemovesTheTemporaryFile) {
+  const auto top =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 64, 64, 1);
+  put("top.png", top.file);
+  const struct {
+    std::vector<std::string> args;
+    const char *out_folder;
+  } runs[] = {
+      {{"screen", "top.png", "top.png", "out.png"}, "."},
+      {{"screen", "top.png", "--out-dir", "dir", "top.png"}, "dir"},
+  };
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const auto &run : runs) {
+      const std::string what =
+          std::string(strsignal(signal)) + ", into " + run.out_folder;
+      bool seen = false;
+      const int status = signal_during_write(
+          run.args, folder_, file(run.out_folder), signal, seen);
+      if (status == -1) {
+        GTEST_SKIP() << "cannot trace the tool here";
+      }
+      EXPECT_TRUE(seen) << what;
+      ASSERT_TRUE(WIFSIGNALED(status)) << what << ": status " << status;
+      EXPECT_EQ(WTERMSIG(status), signal) << what;
+      EXPECT_FALSE(holds_temporary(file(run.out_folder))) << what;
+    }
+  }
+}
+
+TEST_F(ToolTest, ClosedStandardErrorNeverReceivesAnOutputFile) {
+  const auto top =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 48, 48, 1);
+  put("top.png", top.file);
+  std::vector<std::string> args = {"screen", "top.png", "--out-dir", "out"};
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = numbered("b", i);
+    put(name, testing_support::make_png({"RGB", Layout::rgb, 8}, 48, 48,
+                                        static_cast<unsigned>(i + 2))
+                  .file);
+    args.push_back(name);
+    args.push_back(numbered("missing", i));
+  }
+  const Outcome outcome = run_tool(args, folder_, [] { close(2); });
+  EXPECT_EQ(outcome.status, 1);
+  args[3] = "reference";
+  ASSERT_EQ(run_tool(args, folder_).status, 1);
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = numbered("b", i);
+    // Compared whole: an error line may lie anywhere in a damaged file.
+    EXPECT_TRUE(slurp(file("out") / name) == slurp(file("reference") / name))
+        << name << " differs from the file written with stderr open";
+  }
+}
+
+TEST_F(ToolTest, FolderRunGoesOnWhenNoThreadCanStart) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 8, 8, 1);
+  put("top.png", top.file);
+  std::vector<std::string> args = {"screen", "top.png", "--out-dir", "out"};
+  for (int i = 0; i < 6; ++i) {
+    args.push_back(numbered("b", i));
+    put(args.back(), top.file);
+  }
+  // One process for the tool's user: no thread can start. Root is not held
+  // to the limit, so as root the tool runs as another user, who may write
+  // in the folder.
+  fs::permissions(folder_, fs::perms::all);
+  const Outcome outcome = run_tool(args, folder_, [] {
+    // LeakSanitizer's check at exit needs a thread of its own.
+    const char *options = getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS",
+           (std::string(options != nullptr ? options : "") + ":detect_leaks=0")
+               .c_str(),
+           1);
+    const rlimit one{1, 1};
+    setrlimit(RLIMIT_NPROC, &one);
+    if (geteuid() == 0 && (setgid(12345) != 0 || setuid(12345) != 0)) {
+      _exit(125);
+    }
+  });
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "byteblend: 6 files written, 0 failed\n");
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(
+        written_rgb(file("out") / numbered("b", i)),
+        expected_rgb(reference::kernel_named("ScreenBlend"), top.rgb, top.rgb));
+  }
+}
+
+struct MessageCase {
+  std::string what;
+  std::vector<std::string> args;
+  int status;
+  std::string err;
+};
+
+TEST_F(ToolTest, FoldersAndLinksToFoldersAreNamedRightly) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 4, 4, 1);
+  put("top.png", top.file);
+  fs::create_directory(file("g"));
+  fs::create_symlink("made/by/link", file("to-missing"));
+  fs::create_symlink("gallery", file("demo-link"));
+  const MessageCase cases[] = {
+      {"demo into an empty name",
+       {"demo", ""},
+       2,
+       "byteblend: demo needs a folder name, not an empty one\n"},
+      {"a folder as BOTTOM",
+       {"screen", "top.png", "--out-dir", "out", "g/", "top.png"},
+       1,
+       "byteblend: g/: is a folder\nbyteblend: 1 file written, 1 failed\n"},
+      {"a folder without a slash as BOTTOM",
+       {"screen", "top.png", "--out-dir", "out", "g"},
+       1,
+       "byteblend: g: is a folder\nbyteblend: 0 files written, 1 failed\n"},
+      {"--out-dir a link to a missing folder",
+       {"screen", "top.png", "--out-dir", "to-missing", "top.png"},
+       0,
+       "byteblend: 1 file written, 0 failed\n"},
+  };
+  for (const MessageCase &c : cases) {
+    const Outcome outcome = run_tool(c.args, folder_);
+    EXPECT_EQ(outcome.status, c.status) << c.what;
+    EXPECT_EQ(outcome.err, c.err) << c.what;
+  }
+  EXPECT_TRUE(fs::is_regular_file(file("made/by/link/top.png")));
+  const Outcome demo = run_tool({"demo", "demo-link"}, folder_);
+  EXPECT_EQ(demo.status, 0) << demo.err;
+  EXPECT_TRUE(fs::is_regular_file(file("gallery/index.html")));
 }
 
 } // namespace
