@@ -159,58 +159,60 @@ TEST(ParseWholeNumber, OneRuleForSigns) {
   for (const auto &[text, expected] : cases) {
     EXPECT_EQ(parse_whole_number<int>(text), expected) << text;
   }
-  // The umask of the process, read without changing it.
-  unsigned current_umask() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("Umask:", 0) == 0) {
-        return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
-      }
-    }
-    return 07777; // no such line: the kernel is too old to say
-  }
+}
 
-  TEST(WriteFile, NewFilesFromManyThreadsTakeTheUmaskAndLeaveIt) {
-    namespace fs = std::filesystem;
-    std::string name =
-        (fs::temp_directory_path() / "byteblend-parts-XXXXXX").string();
-    ASSERT_NE(mkdtemp(name.data()), nullptr);
-    const fs::path folder = name;
-    const mode_t previous = umask(027);
-    constexpr int kThreads = 4;
-    constexpr int kFiles = 250;
-    const std::vector<std::uint8_t> bytes = {'b', 'y', 't', 'e', 's'};
-    std::atomic<int> running{kThreads};
-    std::vector<std::thread> writers;
-    writers.reserve(kThreads);
-    for (int t = 0; t < kThreads; ++t) {
-      writers.emplace_back([&, t] {
-        for (int i = 0; i < kFiles; ++i) {
-          byteblend::tool::write_file(
-              folder / (std::to_string(t) + "-" + std::to_string(i)), bytes);
-        }
-        --running;
-      });
+// The umask of the process, read without changing it.
+unsigned current_umask() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Umask:", 0) == 0) {
+      return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
     }
-    // Meanwhile, the process's umask must stay as it was set.
-    std::vector<unsigned> seen;
-    while (running > 0) {
-      if (const unsigned mask = current_umask(); mask != 027 && mask != 07777) {
-        seen.push_back(mask);
-      }
-    }
-    for (std::thread &writer : writers) {
-      writer.join();
-    }
-    EXPECT_EQ(umask(previous), 027U);
-    EXPECT_EQ(seen, std::vector<unsigned>{});
-    int files = 0;
-    for (const auto &entry : fs::directory_iterator(folder)) {
-      ++files;
-      EXPECT_EQ(entry.status().permissions(), fs::perms(0640)) << entry.path();
-    }
-    EXPECT_EQ(files, kThreads * kFiles);
-    fs::remove_all(folder);
   }
+  return 07777; // no such line: the kernel is too old to say
+}
+
+TEST(WriteFile, NewFilesFromManyThreadsTakeTheUmaskAndLeaveIt) {
+  namespace fs = std::filesystem;
+  std::string name =
+      (fs::temp_directory_path() / "byteblend-parts-XXXXXX").string();
+  ASSERT_NE(mkdtemp(name.data()), nullptr);
+  const fs::path folder = name;
+  const mode_t previous = umask(027);
+  constexpr int kThreads = 4;
+  constexpr int kFiles = 250;
+  const std::vector<std::uint8_t> bytes = {'b', 'y', 't', 'e', 's'};
+  std::atomic<int> running{kThreads};
+  std::vector<std::thread> writers;
+  writers.reserve(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < kFiles; ++i) {
+        byteblend::tool::write_file(
+            folder / (std::to_string(t) + "-" + std::to_string(i)), bytes);
+      }
+      --running;
+    });
+  }
+  // Meanwhile, the process's umask must stay as it was set.
+  std::vector<unsigned> seen;
+  while (running > 0) {
+    if (const unsigned mask = current_umask(); mask != 027 && mask != 07777) {
+      seen.push_back(mask);
+    }
+  }
+  for (std::thread &writer : writers) {
+    writer.join();
+  }
+  EXPECT_EQ(umask(previous), 027U);
+  EXPECT_EQ(seen, std::vector<unsigned>{});
+  int files = 0;
+  for (const auto &entry : fs::directory_iterator(folder)) {
+    ++files;
+    EXPECT_EQ(entry.status().permissions(), fs::perms(0640)) << entry.path();
+  }
+  EXPECT_EQ(files, kThreads * kFiles);
+  fs::remove_all(folder);
+}
 
 } // namespace
