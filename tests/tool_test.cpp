@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,14 +43,17 @@ std::string slurp(const fs::path &path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs a program (found on PATH) in `folder`, collecting its output.
+// Runs a program (found on PATH) in `folder`, collecting its output; with
+// at most `address_space` bytes of address space, if given.
 Outcome run_program(const std::vector<std::string> &args,
-                    const fs::path &folder) {
+                    const fs::path &folder,
+                    rlim_t address_space = RLIM_INFINITY) {
   const fs::path out = folder / ".stdout";
   const fs::path err = folder / ".stderr";
   const pid_t child = fork();
   if (child == 0) {
-    if (chdir(folder.c_str()) != 0) {
+    const rlimit limit{address_space, address_space};
+    if (chdir(folder.c_str()) != 0 || setrlimit(RLIMIT_AS, &limit) != 0) {
       _exit(127);
     }
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -74,9 +78,10 @@ Outcome run_program(const std::vector<std::string> &args,
   return outcome;
 }
 
-Outcome run_tool(std::vector<std::string> args, const fs::path &folder) {
+Outcome run_tool(std::vector<std::string> args, const fs::path &folder,
+                 rlim_t address_space = RLIM_INFINITY) {
   args.insert(args.begin(), BYTEBLEND_TOOL);
-  return run_program(args, folder);
+  return run_program(args, folder, address_space);
 }
 
 // A fresh folder per test, removed afterwards.
@@ -348,6 +353,76 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
   }
 }
 
+// Whether the tool is built with a sanitizer (as the tests are), which
+// reserves terabytes of address space for its shadow memory: it cannot run
+// within a limit of address space.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+struct ReadCase {
+  std::string what, bottom;
+  std::string message; // the start of the line after "byteblend: "
+};
+
+TEST_F(ToolTest, InputsAreReadOnlyAsFarAsTheyNeed) {
+  // In 1 GiB of address space, where a 3 GiB file cannot be held whole, nor
+  // /dev/zero read to its end: each is refused as far as its first bytes
+  // or its header tell, naming the file.
+  if (kSanitized) {
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit in the limit";
+  }
+  constexpr rlim_t kAddressSpace = rlim_t{1} << 30;
+  constexpr std::uintmax_t kHuge = std::uintmax_t{3} << 30;
+  const auto small_png =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 16, 16, 1).file;
+  put("top.png", small_png);
+  // Sparse: 3 GiB of zeros that take no room on the disk.
+  put("huge.png", {});
+  fs::resize_file(file("huge.png"), kHuge);
+  put("lying.png", testing_support::with_claimed_size(small_png, 30000, 30000));
+  fs::resize_file(file("lying.png"), kHuge);
+  put("lying.jpg",
+      testing_support::with_claimed_jpeg_size(
+          testing_support::make_jpeg({"baseline"}, 64, 48, 2), 30000, 30000));
+  // Arithmetic coding holds a flat image of any size in about 200 bytes: a
+  // real 2.7 GB image, which does not fit.
+  put("flat.jpg", testing_support::with_claimed_jpeg_size(
+                      testing_support::make_flat_jpeg(
+                          {"arithmetic", testing_support::JpegColour::ycbcr,
+                           false, 0, true},
+                          640, 480, 255),
+                      30000, 30000));
+  const ReadCase cases[] = {
+      {"3 GiB of zeros", "huge.png", "huge.png: not a PNG or JPEG file"},
+      {"endless zeros", "/dev/zero", "/dev/zero: not a PNG or JPEG file"},
+      {"a PNG header claiming 30000x30000 pixels, then 3 GiB of zeros",
+       "lying.png", "lying.png: invalid PNG file: "},
+      {"a JPEG header claiming more than its data holds", "lying.jpg",
+       "lying.jpg: truncated JPEG file"},
+      {"a JPEG image larger than the memory", "flat.jpg",
+       "flat.jpg: out of memory reading a 30000x30000 image"},
+  };
+  for (const ReadCase &c : cases) {
+    const Outcome outcome = run_tool({"screen", "top.png", c.bottom, "out.png"},
+                                     folder_, kAddressSpace);
+    EXPECT_EQ(outcome.status, 1) << c.what << ": " << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("byteblend: " + c.message, 0), 0U)
+        << c.what << ": " << outcome.err;
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1)
+        << c.what << ": " << outcome.err;
+    EXPECT_FALSE(fs::exists(file("out.png"))) << c.what;
+  }
+}
+
 TEST_F(ToolTest, FailureLeavesAnExistingOutputAsItWas) {
   put("top.png",
       testing_support::make_png({"RGB", Layout::rgb, 8}, 4, 4, 1).file);
@@ -443,7 +518,7 @@ TEST_F(ToolTest, ListHelpAndVersion) {
   for (const char *part :
        {"byteblend [--at X,Y] [--quality N] MODE TOP BOTTOM OUT",
         "--out-dir DIR MODE TOP BOTTOM...", "EXIF\norientation is not applied",
-        "CMYK files are refused"}) {
+        "CMYK files are refused", "at most 100 scans"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   const Outcome version = run_tool({"--version"}, folder_);
