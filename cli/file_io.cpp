@@ -64,32 +64,15 @@ int write_all(int fd, std::span<const std::uint8_t> bytes) {
 
 } // namespace
 
-std::vector<std::uint8_t> read_file(const std::filesystem::path &path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw std::runtime_error("cannot read: " + reason(errno));
+FileSource::FileSource(const std::filesystem::path &path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  if (fd_ < 0) {
+    throw std::runtime_error(read_failure(errno));
   }
-  Descriptor file(fd);
-  std::vector<std::uint8_t> bytes;
   struct stat status {};
-  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-    bytes.reserve(static_cast<std::size_t>(status.st_size));
+  if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
+    size_ = static_cast<std::uint64_t>(status.st_size);
   }
-  std::uint8_t block[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, block, sizeof block);
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw std::runtime_error("cannot read: " + reason(errno));
-    }
-    if (got == 0) {
-      break;
-    }
-    bytes.insert(bytes.end(), block, block + got);
-  }
-  return bytes;
 }
 
 namespace {
@@ -225,6 +208,23 @@ std::optional<FileIdentity> identity_of(const std::filesystem::path &path) {
   }
   return FileIdentity{status.st_dev, status.st_ino};
 }
+
+FileSource::~FileSource() { ::close(fd_); }
+
+std::size_t FileSource::pull(std::span<std::uint8_t> into) noexcept {
+  for (;;) {
+    const ssize_t got = ::read(fd_, into.data(), into.size());
+    if (got >= 0) {
+      return static_cast<std::size_t>(got);
+    }
+    if (errno != EINTR) {
+      error_ = errno;
+      return 0;
+    }
+  }
+}
+
+std::string read_failure(int error) { return "cannot read: " + reason(error); }
 
 void write_file(const std::filesystem::path &path,
                 std::span<const std::uint8_t> bytes) {

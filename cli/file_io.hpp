@@ -1,5 +1,5 @@
-// Whole files in and out for the byteblend tool: read at once, written so
-// that no reader ever sees a partial file.
+// Files in and out for the byteblend tool: read as the decoders pull their
+// bytes, written so that no reader ever sees a partial file.
 #ifndef BYTEBLEND_CLI_FILE_IO_HPP
 #define BYTEBLEND_CLI_FILE_IO_HPP
 
@@ -7,14 +7,37 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <system_error>
 #include <vector>
 
+#include "byte_source.hpp"
+
 namespace byteblend::tool {
 
-// The whole content of a file. Throws std::runtime_error with the reason
+// A file opened for reading, read from the start as the decoder pulls it
+// (a device or pipe too). Throws std::runtime_error with the reason
 // ("cannot read: No such file or directory"), not including the path.
-std::vector<std::uint8_t> read_file(const std::filesystem::path &path);
+class FileSource final : public ByteSource {
+public:
+  explicit FileSource(const std::filesystem::path &path);
+  FileSource(const FileSource &) = delete;
+  FileSource &operator=(const FileSource &) = delete;
+  ~FileSource() override;
+  // A regular file's size when opened; none for a device or pipe.
+  [[nodiscard]] std::optional<std::uint64_t> size() const noexcept override {
+    return size_;
+  }
+
+private:
+  std::size_t pull(std::span<std::uint8_t> into) noexcept override;
+  int fd_;
+  std::optional<std::uint64_t> size_;
+};
+
+// The message for a read that failed with `error` (an errno):
+// "cannot read: Input/output error".
+std::string read_failure(int error);
 
 // Writes bytes to `path` so that it never holds a partial file: into a
 // temporary file in the same folder, renamed over `path` only once it is

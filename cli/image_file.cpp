@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,18 +37,33 @@ std::optional<Format> format_named_by(const std::filesystem::path &path) {
   return std::nullopt;
 }
 
-Image decode_image(std::span<const std::uint8_t> file_bytes) {
-  if (!file_bytes.empty() && file_bytes[0] == 0x89) {
-    return decode_png(file_bytes);
+Image decode_image(ByteSource &source) {
+  const std::span<const std::uint8_t> first = source.peek(1);
+  if (source.error() != 0) {
+    throw std::runtime_error(read_failure(source.error()));
   }
-  if (!file_bytes.empty() && file_bytes[0] == 0xFF) {
-    return decode_jpeg(file_bytes);
+  try {
+    if (!first.empty() && first[0] == 0x89) {
+      return decode_png(source);
+    }
+    if (!first.empty() && first[0] == 0xFF) {
+      return decode_jpeg(source);
+    }
+  } catch (const std::bad_alloc &) {
+    // The decoders name the image's size where they know it.
+    throw std::runtime_error("out of memory");
   }
   throw std::runtime_error("not a PNG or JPEG file");
 }
 
+Image decode_image(std::span<const std::uint8_t> file_bytes) {
+  MemorySource source(file_bytes);
+  return decode_image(source);
+}
+
 Image read_image(const std::filesystem::path &path) {
-  return decode_image(read_file(path));
+  FileSource source(path);
+  return decode_image(source);
 }
 
 void write_image(const std::filesystem::path &path, const Image &image,

@@ -19,11 +19,17 @@ enum class Format { png, jpeg };
 // in any case; none for any other name.
 std::optional<Format> format_named_by(const std::filesystem::path &path);
 
-// Decodes a PNG or JPEG file, told apart by their first bytes. Throws
-// std::runtime_error with the reason ("not a PNG or JPEG file", ...).
+// Decodes a PNG or JPEG file, told apart by their first bytes, reading it
+// from `source` only as far as it needs: anything else is refused after its
+// first byte. Throws std::runtime_error with the reason ("not a PNG or JPEG
+// file", "out of memory reading a WxH image", ...), never std::bad_alloc.
+Image decode_image(ByteSource &source);
+
+// decode_image of a whole file held in memory.
 Image decode_image(std::span<const std::uint8_t> file_bytes);
 
-// read_file, then decode_image.
+// decode_image of a file (a device or pipe too). Throws std::runtime_error
+// with the reason, not including the path.
 Image read_image(const std::filesystem::path &path);
 
 // Writes `image` to `path` in `format` (JPEG at `quality`, 1 to 100, and

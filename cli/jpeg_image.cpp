@@ -9,6 +9,7 @@
 
 #include <jerror.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <new>
@@ -31,6 +32,7 @@ struct ErrorManager {
   char message[JMSG_LENGTH_MAX] = {};
   bool truncated = false;
   bool out_of_memory = false;
+  bool too_many_scans = false;
 };
 
 ErrorManager &errors_of(j_common_ptr info) {
@@ -43,43 +45,44 @@ ErrorManager &errors_of(j_common_ptr info) {
 
 [[noreturn]] void on_error(j_common_ptr info) {
   ErrorManager &errors = errors_of(info);
-  errors.out_of_memory = info->err->msg_code == JERR_OUT_OF_MEMORY;
+  // Backing store is what libjpeg asks for beyond max_memory_to_use.
+  errors.out_of_memory = info->err->msg_code == JERR_OUT_OF_MEMORY ||
+                         info->err->msg_code == JERR_NO_BACKING_STORE;
   (*info->err->format_message)(info, errors.message);
   stop(info);
 }
 
-// Warnings that mean the decoded pixels would be damaged.
-bool damages_pixels(int code) {
-  switch (code) {
-  case JWRN_JPEG_EOF:
-  case JWRN_HIT_MARKER:
-  case JWRN_HUFF_BAD_CODE:
-  case JWRN_ARITH_BAD_CODE:
-  case JWRN_MUST_RESYNC:
-  case JWRN_NOT_SEQUENTIAL:
-  case JWRN_BOGUS_PROGRESSION:
-    return true;
-  default:
-    return false;
-  }
-}
-
-// Level -1 is a warning, 0 and up are trace messages.
+// Level -1 is a warning, 0 and up are trace messages. libjpeg warns of what
+// it finds wrong in the data (a bad code, a marker where data belongs, bytes
+// where a marker belongs, the end of the file) and then carries on, showing
+// damage: every warning ends the decoding instead.
 void on_message(j_common_ptr info, int level) {
-  if (level >= 0 || !damages_pixels(info->err->msg_code)) {
+  if (level >= 0) {
     return;
   }
   ErrorManager &errors = errors_of(info);
-  errors.truncated = info->err->msg_code == JWRN_JPEG_EOF;
+  // The file ends, or its data does at the end marker, before the image.
+  // (Data that ends at any other marker cannot be told from damage.)
+  const int code = info->err->msg_code;
+  errors.truncated =
+      code == JWRN_JPEG_EOF ||
+      ((code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC) &&
+       info->is_decompressor != 0 &&
+       reinterpret_cast<j_decompress_ptr>(info)->unread_marker == JPEG_EOI);
   (*info->err->format_message)(info, errors.message);
+  constexpr char prefix[] = "Warning: ";
+  if (std::strncmp(errors.message, prefix, sizeof prefix - 1) == 0) {
+    std::memmove(errors.message, errors.message + sizeof prefix - 1,
+                 std::strlen(errors.message) - (sizeof prefix - 1) + 1);
+  }
   stop(info);
 }
 
+// Called as the decoder reaches each row of each scan.
 void watch_scans(j_common_ptr info) {
   if (info->is_decompressor != 0 &&
       reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
-    std::snprintf(errors_of(info).message, JMSG_LENGTH_MAX,
-                  "more than %d scans", kMaxScans);
+    errors_of(info).too_many_scans = true;
     stop(info);
   }
 }
@@ -90,18 +93,77 @@ void set_up(ErrorManager &errors) {
   errors.base.emit_message = on_message;
 }
 
+// A libjpeg source that pulls a ByteSource's bytes, block by block.
+struct PullingSource {
+  jpeg_source_mgr base{}; // first, as for ErrorManager
+  ByteSource *bytes = nullptr;
+  JOCTET block[65536] = {};
+};
+
+PullingSource &source_of(j_decompress_ptr info) {
+  return *reinterpret_cast<PullingSource *>(info->src);
+}
+
+void start_source(j_decompress_ptr /*info*/) {}
+
+boolean fill_source(j_decompress_ptr info) {
+  PullingSource &source = source_of(info);
+  const std::size_t got = source.bytes->read(source.block);
+  if (got == 0) {
+    if (source.bytes->error() != 0) {
+      ERREXIT(info, JERR_FILE_READ);
+    }
+    // Ends the decoding through on_message.
+    WARNMS(info, JWRN_JPEG_EOF);
+  }
+  source.base.next_input_byte = source.block;
+  source.base.bytes_in_buffer = got;
+  return TRUE;
+}
+
+void skip_source(j_decompress_ptr info, long count) {
+  PullingSource &source = source_of(info);
+  while (count > 0) {
+    if (source.base.bytes_in_buffer == 0) {
+      fill_source(info);
+    }
+    const std::size_t skipped =
+        std::min(static_cast<std::size_t>(count), source.base.bytes_in_buffer);
+    source.base.next_input_byte += skipped;
+    source.base.bytes_in_buffer -= skipped;
+    count -= static_cast<long>(skipped);
+  }
+}
+
+void end_source(j_decompress_ptr /*info*/) {}
+
 struct Header {
   std::uint32_t width = 0, height = 0;
   J_COLOR_SPACE colour = JCS_UNKNOWN;
   int components = 0;
 };
 
+// libjpeg's own memory, at most: the coefficients that a progressive file
+// keeps of the largest image the limits allow (two bytes for each of three
+// samples a pixel, over the image padded to whole blocks of up to 32
+// pixels), and room for its row buffers and tables. More means a bigger
+// image than the limits allow, or a fault.
+constexpr std::uint64_t kMaxJpegMemory =
+    std::uint64_t{6} * (kMaxPixels + std::uint64_t{64} * kMaxSide) +
+    (std::uint64_t{1} << 30);
+
 class Decoder {
 public:
-  explicit Decoder(std::span<const std::uint8_t> bytes) : bytes_(bytes) {
+  explicit Decoder(ByteSource &bytes) {
     set_up(errors_);
     info_.err = &errors_.base;
     progress_.progress_monitor = watch_scans;
+    source_.bytes = &bytes;
+    source_.base.init_source = start_source;
+    source_.base.fill_input_buffer = fill_source;
+    source_.base.skip_input_data = skip_source;
+    source_.base.resync_to_restart = jpeg_resync_to_restart;
+    source_.base.term_source = end_source;
   }
   Decoder(const Decoder &) = delete;
   Decoder &operator=(const Decoder &) = delete;
@@ -112,8 +174,9 @@ public:
       return false;
     }
     jpeg_create_decompress(&info_);
+    info_.mem->max_memory_to_use = static_cast<long>(kMaxJpegMemory);
     info_.progress = &progress_;
-    jpeg_mem_src(&info_, bytes_.data(), bytes_.size());
+    info_.src = &source_.base;
     jpeg_read_header(&info_, TRUE);
     header.width = info_.image_width;
     header.height = info_.image_height;
@@ -122,8 +185,8 @@ public:
     return true;
   }
 
-  // Decodes into `rgb`, width * height * 3 bytes.
-  bool read_rgb(std::uint8_t *rgb) {
+  // Sets up decoding to RGB; a progressive file is read to its end here.
+  bool start() {
     if (setjmp(errors_.jump)) {
       return false;
     }
@@ -136,30 +199,51 @@ public:
                     "unexpected output layout");
       return false;
     }
-    const std::size_t row_bytes = std::size_t{info_.output_width} * 3;
-    while (info_.output_scanline < info_.output_height) {
-      JSAMPROW row = rgb + info_.output_scanline * row_bytes;
-      jpeg_read_scanlines(&info_, &row, 1);
+    return true;
+  }
+
+  // Decodes the next `count` rows, width * 3 bytes each.
+  bool read_rows(JSAMPARRAY rows, JDIMENSION count) {
+    if (setjmp(errors_.jump)) {
+      return false;
+    }
+    for (JDIMENSION done = 0; done < count;) {
+      done += jpeg_read_scanlines(&info_, rows + done, count - done);
+    }
+    return true;
+  }
+
+  // Reads the rest of the file, to its end marker.
+  bool finish() {
+    if (setjmp(errors_.jump)) {
+      return false;
     }
     jpeg_finish_decompress(&info_);
     return true;
   }
 
   [[noreturn]] void fail() const {
+    if (errors_.out_of_memory) {
+      throw std::bad_alloc();
+    }
+    if (source_.bytes->error() != 0) {
+      throw std::runtime_error(read_failure(source_.bytes->error()));
+    }
     if (errors_.truncated) {
       throw std::runtime_error("truncated JPEG file");
     }
-    if (errors_.out_of_memory) {
-      throw std::bad_alloc();
+    if (errors_.too_many_scans) {
+      throw std::runtime_error("JPEG file of more than " +
+                               std::to_string(kMaxScans) + " scans, the limit");
     }
     throw std::runtime_error(std::string("invalid JPEG file: ") +
                              errors_.message);
   }
 
 private:
-  std::span<const std::uint8_t> bytes_;
   ErrorManager errors_;
   jpeg_progress_mgr progress_{};
+  PullingSource source_;
   jpeg_decompress_struct info_{};
 };
 
@@ -266,12 +350,12 @@ std::string size_text(const Header &header) {
   return std::to_string(header.width) + "x" + std::to_string(header.height);
 }
 
-void check_limits(const Header &header, std::size_t file_size) {
+void check_colour(const Header &header) {
   switch (header.colour) {
   case JCS_GRAYSCALE:
   case JCS_YCbCr:
   case JCS_RGB:
-    break;
+    return;
   case JCS_CMYK:
   case JCS_YCCK:
     throw std::runtime_error(
@@ -281,17 +365,35 @@ void check_limits(const Header &header, std::size_t file_size) {
                              std::to_string(header.components) +
                              " components in an unknown colour space");
   }
-  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
-  if (header.width > kMaxSide || header.height > kMaxSide ||
-      pixels > kMaxPixels) {
-    throw std::runtime_error("image of " + size_text(header) +
-                             " pixels is larger than the limit of " +
-                             std::to_string(kMaxPixels) + " pixels");
+}
+
+// Decodes into `rgb`, which grows with the rows as they are decoded rather
+// than all at once: a header that claims more rows than the data holds
+// costs only the rows decoded before the data runs out.
+void read_pixels(Decoder &decoder, const Header &header,
+                 std::vector<std::uint8_t> &rgb) {
+  const std::size_t row_bytes = std::size_t{header.width} * 3;
+  // Address space, not yet memory; where even that is short, the rows grow
+  // as they come instead.
+  try {
+    rgb.reserve(row_bytes * header.height);
+  } catch (const std::bad_alloc &) {
   }
-  if (pixels > kMaxPixelsPerByte * file_size) {
-    throw std::runtime_error("truncated JPEG file (" + size_text(header) +
-                             " pixels cannot fit in " +
-                             std::to_string(file_size) + " bytes)");
+  // Rows in blocks of about a megabyte.
+  const auto block = static_cast<JDIMENSION>(std::clamp<std::size_t>(
+      (std::size_t{1} << 20) / row_bytes, 1, header.height));
+  std::vector<JSAMPROW> rows(block);
+  for (JDIMENSION y = 0; y < header.height; y += block) {
+    const JDIMENSION count = std::min(block, header.height - y);
+    const std::size_t first = y;
+    const std::size_t end = first + count;
+    rgb.resize(end * row_bytes);
+    for (std::size_t row = first; row < end; ++row) {
+      rows[row - first] = rgb.data() + row * row_bytes;
+    }
+    if (!decoder.read_rows(rows.data(), count)) {
+      decoder.fail();
+    }
   }
 }
 
@@ -302,29 +404,47 @@ bool looks_like_jpeg(std::span<const std::uint8_t> file_bytes) {
          file_bytes[1] == 0xD8 && file_bytes[2] == 0xFF;
 }
 
-Image decode_jpeg(std::span<const std::uint8_t> file_bytes) {
-  if (!looks_like_jpeg(file_bytes)) {
-    constexpr std::uint8_t start[] = {0xFF, 0xD8, 0xFF};
-    if (!file_bytes.empty() && file_bytes.size() < 3 &&
-        std::memcmp(file_bytes.data(), start, file_bytes.size()) == 0) {
+Image decode_jpeg(ByteSource &source) {
+  const std::span<const std::uint8_t> start = source.peek(3);
+  if (!looks_like_jpeg(start)) {
+    if (source.error() != 0) {
+      throw std::runtime_error(read_failure(source.error()));
+    }
+    constexpr std::uint8_t marker[] = {0xFF, 0xD8, 0xFF};
+    if (!start.empty() && start.size() < 3 &&
+        std::memcmp(start.data(), marker, start.size()) == 0) {
       throw std::runtime_error("truncated JPEG file");
     }
     throw std::runtime_error("not a JPEG file");
   }
-  Decoder decoder(file_bytes);
+  Decoder decoder(source);
   Header header;
   if (!decoder.read_header(header)) {
     decoder.fail();
   }
-  check_limits(header, file_bytes.size());
+  check_colour(header);
+  check_size_limits(header.width, header.height);
   Image image;
   image.width = header.width;
   image.height = header.height;
-  image.rgb.resize(std::size_t{header.width} * header.height * 3);
-  if (!decoder.read_rgb(image.rgb.data())) {
-    decoder.fail();
+  try {
+    if (!decoder.start()) {
+      decoder.fail();
+    }
+    read_pixels(decoder, header, image.rgb);
+    if (!decoder.finish()) {
+      decoder.fail();
+    }
+  } catch (const std::bad_alloc &) {
+    throw std::runtime_error("out of memory reading a " + size_text(header) +
+                             " image");
   }
   return image;
+}
+
+Image decode_jpeg(std::span<const std::uint8_t> file_bytes) {
+  MemorySource source(file_bytes);
+  return decode_jpeg(source);
 }
 
 std::vector<std::uint8_t> encode_jpeg(const Image &image, int quality) {

@@ -75,6 +75,7 @@ constexpr std::string_view kHelp =
     "JPEG: grey files are expanded to RGB; CMYK files are refused; the EXIF\n"
     "orientation is not applied (pixels are used as stored); truncated or\n"
     "corrupt files are refused rather than shown damaged.\n"
+    "A progressive JPEG file may have at most 100 scans.\n"
     "\n"
     "demo writes two generated images, one image per mode and index.html to\n"
     "FOLDER (default demo/) and prints where the page is.\n"

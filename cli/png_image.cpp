@@ -2,8 +2,10 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -30,32 +32,28 @@ struct ErrorSlot {
 void on_warning(png_structp /*png*/, png_const_charp /*message*/) {}
 
 struct Source {
-  const std::uint8_t *data;
-  std::size_t size;
-  std::size_t position = 0;
+  ByteSource *bytes;
   bool ran_out = false;
 };
 
 void read_bytes(png_structp png, png_bytep out, std::size_t count) {
   auto *source = static_cast<Source *>(png_get_io_ptr(png));
-  if (count > source->size - source->position) {
+  if (source->bytes->read({out, count}) != count) {
     source->ran_out = true;
     png_error(png, "truncated");
   }
-  std::memcpy(out, source->data + source->position, count);
-  source->position += count;
 }
 
 struct Header {
   std::uint32_t width = 0, height = 0;
   bool alpha = false;
   std::uint64_t bits_per_row = 0; // as stored in the file
+  int passes = 1;                 // 7 when interlaced
 };
 
 class Reader {
 public:
-  explicit Reader(std::span<const std::uint8_t> bytes)
-      : source_{bytes.data(), bytes.size()} {
+  explicit Reader(ByteSource &bytes) : source_{&bytes} {
     png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors_, on_error,
                                   on_warning);
     if (png_ != nullptr) {
@@ -71,13 +69,16 @@ public:
   Reader &operator=(const Reader &) = delete;
   ~Reader() { png_destroy_read_struct(&png_, &info_, nullptr); }
 
-  // Reads up to the image data and sets up the conversion to 8-bit RGB or
+  // Reads up to the image data and asks for the conversion to 8-bit RGB or
   // RGBA.
   bool read_header(Header &header) {
     if (setjmp(png_jmpbuf(png_))) {
       return false;
     }
-    png_set_user_limits(png_, kMaxSide, kMaxSide);
+    // The size limits are checked afterwards, to say so; libpng's own
+    // defaults (a million pixels each way) would refuse as invalid images
+    // that the limits allow.
+    png_set_user_limits(png_, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(png_, info_);
     const png_byte colour = png_get_color_type(png_, info_);
     const png_byte depth = png_get_bit_depth(png_, info_);
@@ -102,17 +103,36 @@ public:
     if ((colour & PNG_COLOR_MASK_COLOR) == 0) {
       png_set_gray_to_rgb(png_);
     }
-    png_set_interlace_handling(png_);
+    header.passes = png_set_interlace_handling(png_);
+    return true;
+  }
+
+  // Sets up the conversion, and libpng's buffers of a row or two, as wide as
+  // the header says: only once the size is known to be within the limits.
+  bool start_rows() {
+    if (setjmp(png_jmpbuf(png_))) {
+      return false;
+    }
     png_read_update_info(png_, info_);
     return true;
   }
 
-  // Reads every row (each `channels` bytes a pixel) and the rest of the file.
-  bool read_rows(png_bytepp rows) {
+  // Reads the next `count` rows of the current pass (each `channels` bytes
+  // a pixel); an interlaced image passes over every row seven times, each
+  // time filling in the pixels of that pass.
+  bool read_rows(png_bytepp rows, std::uint32_t count) {
     if (setjmp(png_jmpbuf(png_))) {
       return false;
     }
-    png_read_image(png_, rows);
+    png_read_rows(png_, rows, nullptr, count);
+    return true;
+  }
+
+  // Reads the rest of the file, to its end chunk.
+  bool read_end() {
+    if (setjmp(png_jmpbuf(png_))) {
+      return false;
+    }
     png_read_end(png_, nullptr);
     return true;
   }
@@ -120,6 +140,9 @@ public:
   std::size_t row_bytes() { return png_get_rowbytes(png_, info_); }
 
   [[noreturn]] void fail() const {
+    if (source_.bytes->error() != 0) {
+      throw std::runtime_error(read_failure(source_.bytes->error()));
+    }
     if (source_.ran_out) {
       throw std::runtime_error("truncated PNG file");
     }
@@ -137,7 +160,7 @@ private:
 // Deflate turns at most 1032 bytes of data into one byte, so a file holds at
 // most this many bytes of rows; a header that claims more is a lie, found
 // out before its rows are allocated.
-bool could_hold(std::size_t file_size, const Header &header) {
+bool could_hold(std::uint64_t file_size, const Header &header) {
   // cppcheck takes row_bytes for unread (a false positive: the next line
   // reads it).
   // cppcheck-suppress unreadVariable
@@ -209,33 +232,86 @@ private:
   png_infop info_ = nullptr;
 };
 
+std::string size_text(std::uint32_t width, std::uint32_t height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Decodes the rows into `out`, which grows with the rows as they are
+// decoded rather than all at once: a header that claims more rows than the
+// data holds costs only the rows the data fills (an interlaced image's first
+// pass touches one row in eight).
+void read_pixels(Reader &reader, const Header &header, std::size_t row_bytes,
+                 std::vector<std::uint8_t> &out) {
+  // Address space, not yet memory; where even that is short, the rows grow
+  // as they come instead.
+  try {
+    out.reserve(row_bytes * header.height);
+  } catch (const std::bad_alloc &) {
+  }
+  // Rows in blocks of about a megabyte.
+  const std::uint32_t block =
+      static_cast<std::uint32_t>(std::clamp<std::size_t>(
+          (std::size_t{1} << 20) / row_bytes, 1, header.height));
+  std::vector<png_bytep> rows(block);
+  for (int pass = 0; pass < header.passes; ++pass) {
+    for (std::uint32_t y = 0; y < header.height; y += block) {
+      const std::uint32_t count = std::min(block, header.height - y);
+      const std::size_t first = y;
+      const std::size_t end = first + count;
+      if (out.size() < end * row_bytes) {
+        out.resize(end * row_bytes);
+      }
+      for (std::size_t row = first; row < end; ++row) {
+        rows[row - first] = out.data() + row * row_bytes;
+      }
+      if (!reader.read_rows(rows.data(), count)) {
+        reader.fail();
+      }
+    }
+  }
+}
+
 } // namespace
 
-Image decode_png(std::span<const std::uint8_t> file_bytes) {
-  if (file_bytes.size() < 8 || png_sig_cmp(file_bytes.data(), 0, 8) != 0) {
-    if (!file_bytes.empty() && file_bytes.size() < 8 &&
-        png_sig_cmp(file_bytes.data(), 0, file_bytes.size()) == 0) {
+void check_size_limits(std::uint32_t width, std::uint32_t height) {
+  if (width > kMaxSide || height > kMaxSide) {
+    throw std::runtime_error("image of " + size_text(width, height) +
+                             " pixels is larger than the limit of " +
+                             std::to_string(kMaxSide) + " pixels each way");
+  }
+  if (std::uint64_t{width} * height > kMaxPixels) {
+    throw std::runtime_error("image of " + size_text(width, height) +
+                             " pixels is larger than the limit of " +
+                             std::to_string(kMaxPixels) + " pixels");
+  }
+}
+
+Image decode_png(ByteSource &source) {
+  const std::span<const std::uint8_t> signature = source.peek(8);
+  if (signature.size() < 8 || png_sig_cmp(signature.data(), 0, 8) != 0) {
+    if (source.error() != 0) {
+      throw std::runtime_error(read_failure(source.error()));
+    }
+    if (!signature.empty() && signature.size() < 8 &&
+        png_sig_cmp(signature.data(), 0, signature.size()) == 0) {
       throw std::runtime_error("truncated PNG file");
     }
     throw std::runtime_error("not a PNG file");
   }
-  Reader reader(file_bytes);
+  Reader reader(source);
   Header header;
   if (!reader.read_header(header)) {
     reader.fail();
   }
-  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
-  if (pixels > kMaxPixels) {
-    throw std::runtime_error("image of " + std::to_string(header.width) + "x" +
-                             std::to_string(header.height) +
-                             " pixels is larger than the limit of " +
-                             std::to_string(kMaxPixels) + " pixels");
-  }
-  if (!could_hold(file_bytes.size(), header)) {
+  check_size_limits(header.width, header.height);
+  if (const std::optional<std::uint64_t> size = source.size();
+      size && !could_hold(*size, header)) {
     throw std::runtime_error(
-        "truncated PNG file (" + std::to_string(header.width) + "x" +
-        std::to_string(header.height) + " pixels cannot fit in " +
-        std::to_string(file_bytes.size()) + " bytes)");
+        "truncated PNG file (" + size_text(header.width, header.height) +
+        " pixels cannot fit in " + std::to_string(*size) + " bytes)");
+  }
+  if (!reader.start_rows()) {
+    reader.fail();
   }
   const std::size_t channels = header.alpha ? 4 : 3;
   const std::size_t row_bytes = reader.row_bytes();
@@ -243,32 +319,39 @@ Image decode_png(std::span<const std::uint8_t> file_bytes) {
     throw std::runtime_error("unexpected row layout in PNG file");
   }
 
+  const std::size_t pixels = std::size_t{header.width} * header.height;
   Image image;
   image.width = header.width;
   image.height = header.height;
-  std::vector<std::uint8_t> rgba;
-  std::vector<std::uint8_t> &pixels_out = header.alpha ? rgba : image.rgb;
-  pixels_out.resize(row_bytes * header.height);
-  std::vector<png_bytep> rows(header.height);
-  for (std::size_t y = 0; y < header.height; ++y) {
-    rows[y] = pixels_out.data() + y * row_bytes;
-  }
-  if (!reader.read_rows(rows.data())) {
-    reader.fail();
-  }
-  if (header.alpha) {
-    image.rgb.resize(pixels * 3);
-    image.alpha.resize(pixels);
-    for (std::size_t i = 0; i < pixels; ++i) {
-      std::memcpy(&image.rgb[3 * i], &rgba[4 * i], 3);
-      image.alpha[i] = rgba[4 * i + 3];
+  try {
+    std::vector<std::uint8_t> rgba;
+    read_pixels(reader, header, row_bytes, header.alpha ? rgba : image.rgb);
+    if (header.alpha) {
+      image.rgb.resize(pixels * 3);
+      image.alpha.resize(pixels);
+      for (std::size_t i = 0; i < pixels; ++i) {
+        std::memcpy(&image.rgb[3 * i], &rgba[4 * i], 3);
+        image.alpha[i] = rgba[4 * i + 3];
+      }
     }
+  } catch (const std::bad_alloc &) {
+    throw std::runtime_error("out of memory reading a " +
+                             size_text(header.width, header.height) + " image");
+  }
+  if (!reader.read_end()) {
+    reader.fail();
   }
   return image;
 }
 
+Image decode_png(std::span<const std::uint8_t> file_bytes) {
+  MemorySource source(file_bytes);
+  return decode_png(source);
+}
+
 Image read_png(const std::filesystem::path &path) {
-  return decode_png(read_file(path));
+  FileSource source(path);
+  return decode_png(source);
 }
 
 std::vector<std::uint8_t> encode_png(const Image &image) {

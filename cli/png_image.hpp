@@ -7,7 +7,10 @@
 //
 // Limits, checked from the header before any image memory is allocated: at
 // most kMaxSide pixels each way and kMaxPixels pixels in all (3 GiB of RGB),
-// and no more decoded data than the file's compressed data could hold.
+// and, where the file's size is known, no more decoded data than its
+// compressed data could hold. The file is read as it is decoded, never held
+// whole, and the rows' memory, reserved at once, is only used as they are
+// decoded, so a header that lies costs no more than the rows its data fills.
 #ifndef BYTEBLEND_CLI_PNG_IMAGE_HPP
 #define BYTEBLEND_CLI_PNG_IMAGE_HPP
 
@@ -29,8 +32,16 @@ struct Image {
 inline constexpr std::uint32_t kMaxSide = 1U << 20;
 inline constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 30;
 
-// Decodes a whole PNG file held in memory. Throws std::runtime_error whose
-// message is the reason ("not a PNG file", "truncated PNG data", ...).
+// Throws std::runtime_error ("image of WxH pixels is larger than the limit
+// of ...") unless an image of that size is within the limits.
+void check_size_limits(std::uint32_t width, std::uint32_t height);
+
+// Decodes a PNG file, reading it from `source` as far as it needs. Throws
+// std::runtime_error whose message is the reason ("not a PNG file",
+// "truncated PNG file", "out of memory reading a WxH image", ...).
+Image decode_png(ByteSource &source);
+
+// decode_png of a whole file held in memory.
 Image decode_png(std::span<const std::uint8_t> file_bytes);
 
 // Reads and decodes a file. Throws std::runtime_error with the reason, not

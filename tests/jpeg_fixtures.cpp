@@ -7,6 +7,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <csetjmp>
 #include <random>
 #include <stdexcept>
 
@@ -56,13 +57,16 @@ std::vector<std::uint8_t> samples(std::uint32_t width, std::uint32_t height,
 
 } // namespace
 
-std::vector<std::uint8_t> make_jpeg(const JpegFormat &format,
-                                    std::uint32_t width, std::uint32_t height,
-                                    unsigned seed, bool smooth) {
-  const int components = components_of(format.colour);
-  std::vector<std::uint8_t> data =
-      samples(width, height, components, seed, smooth);
+namespace {
 
+// Compresses the samples (width * height * the format's components) with
+// libjpeg's defaults for the format; `script`, if not empty, replaces the
+// scan script.
+std::vector<std::uint8_t> compress(const JpegFormat &format,
+                                   std::uint32_t width, std::uint32_t height,
+                                   const std::vector<std::uint8_t> &data,
+                                   const std::vector<jpeg_scan_info> &script) {
+  const int components = components_of(format.colour);
   jpeg_compress_struct info{};
   jpeg_error_mgr errors{};
   info.err = jpeg_std_error(&errors);
@@ -81,13 +85,19 @@ std::vector<std::uint8_t> make_jpeg(const JpegFormat &format,
   if (format.progressive) {
     jpeg_simple_progression(&info);
   }
+  if (!script.empty()) {
+    info.scan_info = script.data();
+    info.num_scans = static_cast<int>(script.size());
+  }
   info.restart_in_rows = static_cast<int>(format.restart_rows);
   info.arith_code = format.arithmetic ? TRUE : FALSE;
   jpeg_start_compress(&info, TRUE);
   const std::size_t row_bytes =
       std::size_t{width} * static_cast<std::size_t>(components);
+  // libjpeg only reads the rows; its interface predates const.
+  auto *samples = const_cast<std::uint8_t *>(data.data());
   while (info.next_scanline < info.image_height) {
-    JSAMPROW row = data.data() + info.next_scanline * row_bytes;
+    JSAMPROW row = samples + info.next_scanline * row_bytes;
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);
@@ -95,6 +105,45 @@ std::vector<std::uint8_t> make_jpeg(const JpegFormat &format,
   std::vector<std::uint8_t> file(buffer, buffer + size);
   std::free(buffer);
   return file;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> make_jpeg(const JpegFormat &format,
+                                    std::uint32_t width, std::uint32_t height,
+                                    unsigned seed, bool smooth) {
+  return compress(
+      format, width, height,
+      samples(width, height, components_of(format.colour), seed, smooth), {});
+}
+
+std::vector<std::uint8_t> make_flat_jpeg(const JpegFormat &format,
+                                         std::uint32_t width,
+                                         std::uint32_t height,
+                                         std::uint8_t value) {
+  const std::vector<std::uint8_t> data(
+      std::size_t{width} * height *
+          static_cast<std::size_t>(components_of(format.colour)),
+      value);
+  return compress(format, width, height, data, {});
+}
+
+std::vector<std::uint8_t> make_many_scan_jpeg(std::uint32_t width,
+                                              std::uint32_t height, int bands,
+                                              int refinements) {
+  const JpegFormat format{"grey progressive", JpegColour::grey, true};
+  std::vector<jpeg_scan_info> script;
+  script.push_back({1, {0}, 0, 0, 0, 0}); // DC, whole
+  for (int band = 0; band < bands; ++band) {
+    const int first = 1 + band * 63 / bands;
+    const int last = (band + 1) * 63 / bands;
+    script.push_back({1, {0}, first, last, 0, refinements});
+    for (int bit = refinements; bit > 0; --bit) {
+      script.push_back({1, {0}, first, last, bit, bit - 1});
+    }
+  }
+  return compress(format, width, height,
+                  samples(width, height, 1, width + height, false), script);
 }
 
 std::vector<JpegFormat> readable_jpeg_formats() {
@@ -105,6 +154,7 @@ std::vector<JpegFormat> readable_jpeg_formats() {
       {"restart markers", JpegColour::ycbcr, false, 1},
       {"progressive restart markers", JpegColour::ycbcr, true, 2},
       {"arithmetic", JpegColour::ycbcr, false, 0, true},
+      {"progressive arithmetic", JpegColour::ycbcr, true, 0, true},
       {"grey", JpegColour::grey},
       {"grey progressive", JpegColour::grey, true},
   };
@@ -137,6 +187,66 @@ Pixels decode_with_libjpeg(std::span<const std::uint8_t> file) {
     }
   }
   return pixels;
+}
+
+namespace {
+
+struct RecordingErrors {
+  jpeg_error_mgr base{}; // first, so that a jpeg_error_mgr * is one of these
+  std::jmp_buf jump{};
+  int warnings = 0;
+};
+
+RecordingErrors &recording(j_common_ptr info) {
+  return *reinterpret_cast<RecordingErrors *>(info->err);
+}
+
+[[noreturn]] void give_up(j_common_ptr info) {
+  std::longjmp(recording(info).jump, 1);
+}
+
+void count_warning(j_common_ptr info, int level) {
+  if (level < 0) {
+    ++recording(info).warnings;
+  }
+}
+
+// Decodes into `row` (one row, large enough), row after row; false when
+// libjpeg gives up. Only trivially destructible locals: libjpeg longjmps
+// out of it.
+bool decode_recording(jpeg_decompress_struct &info, RecordingErrors &errors,
+                      std::span<const std::uint8_t> file,
+                      std::vector<std::uint8_t> &row) {
+  if (setjmp(errors.jump)) {
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, file.data(), file.size());
+  jpeg_read_header(&info, TRUE);
+  if (std::size_t{info.image_width} * 4 > row.size()) {
+    return false; // a size not worth decoding here
+  }
+  jpeg_start_decompress(&info);
+  JSAMPROW rows[1] = {row.data()};
+  while (info.output_scanline < info.output_height) {
+    jpeg_read_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_decompress(&info);
+  return true;
+}
+
+} // namespace
+
+LibjpegVerdict libjpeg_verdict(std::span<const std::uint8_t> file) {
+  jpeg_decompress_struct info{};
+  RecordingErrors errors;
+  info.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = give_up;
+  errors.base.emit_message = count_warning;
+  std::vector<std::uint8_t> row(std::size_t{1} << 16);
+  const bool decoded = decode_recording(info, errors, file, row);
+  jpeg_destroy_decompress(&info);
+  return {!decoded, errors.warnings};
 }
 
 namespace {

@@ -33,6 +33,20 @@ std::vector<std::uint8_t> make_jpeg(const JpegFormat &format,
                                     std::uint32_t width, std::uint32_t height,
                                     unsigned seed, bool smooth = false);
 
+// An image of one grey value throughout, in the given format.
+std::vector<std::uint8_t> make_flat_jpeg(const JpegFormat &format,
+                                         std::uint32_t width,
+                                         std::uint32_t height,
+                                         std::uint8_t value);
+
+// A grey progressive file of noise, with a scan script of its own: one DC
+// scan, then the 63 AC coefficients in `bands` bands (1 to 63), each sent in
+// 1 + `refinements` scans (successive approximation, `refinements` from 0
+// to 10): 1 + bands * (1 + refinements) scans, all legal.
+std::vector<std::uint8_t> make_many_scan_jpeg(std::uint32_t width,
+                                              std::uint32_t height, int bands,
+                                              int refinements);
+
 // Every colour format the tool reads.
 std::vector<JpegFormat> readable_jpeg_formats();
 
@@ -44,6 +58,14 @@ struct Pixels {
 // A valid file as libjpeg decodes it with every default (colour files to
 // RGB, grey files as grey, then expanded here).
 Pixels decode_with_libjpeg(std::span<const std::uint8_t> file);
+
+// What libjpeg says of a file as it decodes it with every default: whether
+// it gave up (an error) and how many warnings it gave (of damage it shows).
+struct LibjpegVerdict {
+  bool error = false;
+  int warnings = 0;
+};
+LibjpegVerdict libjpeg_verdict(std::span<const std::uint8_t> file);
 
 // A copy of a file whose frame header (SOF) claims width x height.
 std::vector<std::uint8_t> with_claimed_jpeg_size(std::vector<std::uint8_t> file,

@@ -4,8 +4,13 @@
 // a known error.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -114,7 +119,10 @@ TEST(JpegDecode, RefusesBrokenFilesWithTheirReason) {
        "invalid JPEG file: Maximum supported image dimension"},
       {"30000 x 30000 pixels claimed in a small file",
        testing_support::with_claimed_jpeg_size(good, 30000, 30000),
-       "truncated JPEG file (30000x30000 pixels cannot fit in"},
+       "truncated JPEG file"},
+      {"progressive, 30000 x 30000 pixels claimed in a small file",
+       testing_support::with_claimed_jpeg_size(progressive, 30000, 30000),
+       "invalid JPEG file: Corrupt JPEG data: premature end of data segment"},
       {"zero width", testing_support::with_claimed_jpeg_size(good, 0, 48),
        "invalid JPEG file"},
   };
@@ -126,6 +134,146 @@ TEST(JpegDecode, RefusesBrokenFilesWithTheirReason) {
     } catch (const std::runtime_error &error) {
       EXPECT_EQ(std::string(error.what()).rfind(refusal.reason, 0), 0U)
           << refusal.what << ": " << error.what();
+    }
+  }
+}
+
+// The most memory a call ever held at once beyond what was held before it
+// (VmHWM, whose mark /proc/self/clear_refs resets); none where Linux does
+// not offer that.
+std::optional<std::size_t> peak_memory_of(const std::function<void()> &call) {
+  const auto status_field = [](const std::string &name) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind(name + ":", 0) == 0) {
+        return std::stoull(line.substr(name.size() + 1)) * 1024; // kB
+      }
+    }
+    return 0ULL;
+  };
+  std::ofstream reset("/proc/self/clear_refs");
+  if (!(reset << "5" << std::flush)) {
+    return std::nullopt;
+  }
+  const auto before = status_field("VmRSS");
+  call();
+  return status_field("VmHWM") - std::min(before, status_field("VmHWM"));
+}
+
+TEST(JpegDecode, LyingHeadersCostOnlyWhatTheirDataHolds) {
+  // Each claims 30000 x 30000 pixels (2.7 GB of RGB, and as much again of
+  // coefficients for a progressive file) with a few kilobytes of data; the
+  // data runs out in the first rows.
+  for (const JpegFormat &format : testing_support::readable_jpeg_formats()) {
+    if (format.arithmetic) {
+      continue; // flat data of any size fits in a few bytes: see below
+    }
+    const auto lie = testing_support::with_claimed_jpeg_size(
+        testing_support::make_jpeg(format, 64, 48, 3), 30000, 30000);
+    std::string reason;
+    const auto peak = peak_memory_of([&] {
+      try {
+        (void)decode_jpeg(lie);
+      } catch (const std::runtime_error &error) {
+        reason = error.what();
+      }
+    });
+    // A progressive file's first scan runs into the next scan's tables,
+    // which libjpeg cannot tell from damage.
+    EXPECT_EQ(reason, format.progressive ? "invalid JPEG file: Corrupt JPEG "
+                                           "data: premature end of data segment"
+                                         : "truncated JPEG file")
+        << format.name;
+    if (!peak) {
+      GTEST_SKIP() << "no /proc/self/clear_refs to measure memory with";
+    }
+    // A small part of the rows, were they all taken (AddressSanitizer's
+    // shadow of the untouched rows alone takes an eighth of them).
+    EXPECT_LT(*peak, std::size_t{30000} * 30000 * 3 / 4) << format.name;
+  }
+}
+
+TEST(JpegDecode, FlatImagesOfAnySizeInFewBytesAreRead) {
+  // An arithmetic-coded flat image takes about 200 bytes at any size: no
+  // ratio of pixels to bytes tells a real file from a lie.
+  for (const JpegFormat &format : testing_support::readable_jpeg_formats()) {
+    const auto file = testing_support::make_flat_jpeg(format, 640, 480, 255);
+    try {
+      const Image image = decode_jpeg(file);
+      EXPECT_EQ(image.rgb, testing_support::decode_with_libjpeg(file).rgb)
+          << format.name;
+    } catch (const std::runtime_error &error) {
+      ADD_FAILURE() << format.name << " (" << file.size()
+                    << " bytes): " << error.what();
+    }
+  }
+}
+
+TEST(JpegDecode, EveryFlipThatLibjpegNoticesIsRefused) {
+  // JPEG has no checksum: a flipped bit that still decodes into valid codes
+  // cannot be told from an image. Each one that libjpeg notices (and warns
+  // of, showing the damage) must be refused.
+  for (const JpegFormat &format :
+       {JpegFormat{"baseline", JpegColour::ycbcr},
+        JpegFormat{"progressive", JpegColour::ycbcr, true},
+        JpegFormat{"restart markers", JpegColour::ycbcr, false, 1},
+        JpegFormat{"arithmetic", JpegColour::ycbcr, false, 0, true}}) {
+    const auto good = testing_support::make_jpeg(format, 32, 24, 5);
+    int noticed = 0;
+    int accepted = 0;
+    for (std::size_t at = testing_support::first_scan_data(good);
+         at + 2 < good.size(); ++at) {
+      for (int bit = 0; bit < 8; ++bit) {
+        auto flipped = good;
+        flipped[at] ^= static_cast<std::uint8_t>(1U << bit);
+        const auto verdict = testing_support::libjpeg_verdict(flipped);
+        if (!verdict.error && verdict.warnings == 0) {
+          continue;
+        }
+        ++noticed;
+        try {
+          (void)decode_jpeg(flipped);
+          ++accepted;
+        } catch (const std::runtime_error &) {
+        }
+      }
+    }
+    EXPECT_GT(noticed, 0) << format.name;
+    EXPECT_EQ(accepted, 0) << format.name << ": of " << noticed
+                           << " flips that libjpeg notices";
+  }
+}
+
+struct ScanCount {
+  int bands, refinements;
+  bool read;
+};
+
+TEST(JpegDecode, ProgressiveFilesOfMoreThanAHundredScansAreRefused) {
+  // Each scan passes over the whole image: many tiny scans cost many times
+  // the decoding of a plain file. libjpeg's own progressive files have 10
+  // (and read: see JpegDecodeTest).
+  const ScanCount counts[] = {
+      {9, 0, true},    // 10 scans
+      {33, 2, true},   // 100
+      {50, 1, false},  // 101
+      {63, 10, false}, // 694, the most libjpeg writes
+  };
+  for (const ScanCount &count : counts) {
+    const auto file = testing_support::make_many_scan_jpeg(48, 32, count.bands,
+                                                           count.refinements);
+    const int scans = 1 + count.bands * (1 + count.refinements);
+    try {
+      const Image image = decode_jpeg(file);
+      EXPECT_TRUE(count.read) << scans << " scans read";
+      EXPECT_EQ(image.rgb, testing_support::decode_with_libjpeg(file).rgb)
+          << scans << " scans";
+    } catch (const std::runtime_error &error) {
+      EXPECT_FALSE(count.read) << scans << " scans: " << error.what();
+      EXPECT_EQ(std::string(error.what()),
+                "JPEG file of more than 100 scans, the limit")
+          << scans << " scans";
     }
   }
 }
@@ -188,6 +336,51 @@ TEST(JpegEncode, RefusesWhatItCannotWrite) {
   EXPECT_THROW((void)encode_jpeg(image, 101), std::invalid_argument);
   image.rgb.resize(11);
   EXPECT_THROW((void)encode_jpeg(image, 90), std::invalid_argument);
+}
+
+// A file's bytes a few at a time, as a pipe may give them, and then either
+// its end or a failure to read.
+class TrickleSource final : public byteblend::tool::ByteSource {
+public:
+  TrickleSource(std::span<const std::uint8_t> bytes, int error)
+      : bytes_(bytes), error_at_end_(error) {}
+  [[nodiscard]] std::optional<std::uint64_t> size() const noexcept override {
+    return std::nullopt;
+  }
+
+private:
+  std::size_t pull(std::span<std::uint8_t> into) noexcept override {
+    const std::size_t count =
+        std::min({into.size(), bytes_.size(), std::size_t{3}});
+    std::copy_n(bytes_.begin(), count, into.begin());
+    bytes_ = bytes_.subspan(count);
+    if (count == 0) {
+      error_ = error_at_end_;
+    }
+    return count;
+  }
+  std::span<const std::uint8_t> bytes_;
+  int error_at_end_;
+};
+
+TEST(ImageFile, IsReadAsItIsDecodedFromAnySource) {
+  const auto jpeg = testing_support::make_jpeg(
+      {"progressive", JpegColour::ycbcr, true}, 19, 11, 6);
+  const Image decoded = decode_jpeg(jpeg);
+  const auto png = byteblend::tool::encode_png(decoded);
+  for (const auto &file : {jpeg, png}) {
+    TrickleSource whole(file, 0);
+    EXPECT_EQ(byteblend::tool::decode_image(whole).rgb, decoded.rgb);
+    // Cut short by a failure to read, not by the end of the file.
+    TrickleSource failing(
+        std::span<const std::uint8_t>(file).first(file.size() / 2), EIO);
+    try {
+      (void)byteblend::tool::decode_image(failing);
+      ADD_FAILURE() << "read despite the failure";
+    } catch (const std::runtime_error &error) {
+      EXPECT_STREQ(error.what(), "cannot read: Input/output error");
+    }
+  }
 }
 
 TEST(ImageFile, FormatIsToldByContentAndOutputByName) {

@@ -88,7 +88,21 @@ TEST(DecodeBadData, IsRefusedWithItsReason) {
        "invalid PNG file"},
       {"wider than the limit",
        testing_support::with_claimed_size(good, (1U << 20) + 1, 1),
-       "invalid PNG file"},
+       "image of 1048577x1 pixels is larger than the limit of 1048576 pixels "
+       "each way"},
+      {"taller than the limit",
+       testing_support::with_claimed_size(good, 1, (1U << 20) + 1),
+       "image of 1x1048577 pixels is larger than the limit of 1048576 pixels "
+       "each way"},
+      // libpng would take memory for a row of this before reading on.
+      {"as wide as PNG allows",
+       testing_support::with_claimed_size(good, 0x7FFFFFFF, 1),
+       "image of 2147483647x1 pixels is larger than the limit"},
+      // Within the limits, though wider than libpng's own default limit of
+      // a million pixels, which is not the tool's.
+      {"a million and one pixels wide",
+       testing_support::with_claimed_size(good, 1000001, 1),
+       "truncated PNG file (1000001x1 pixels cannot fit in"},
       {"more pixels than the limit",
        testing_support::with_claimed_size(good, 40000, 40000),
        "image of 40000x40000 pixels is larger than the limit"},

@@ -378,6 +378,81 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
   }
 }
 
+// Whether the tool is built with a sanitizer (as the tests are), which
+// reserves terabytes of address space for its shadow memory: it cannot run
+// within a limit of address space.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+struct ReadCase {
+  std::string what, bottom;
+  std::string message; // the start of the line after "byteblend: "
+};
+
+TEST_F(ToolTest, InputsAreReadOnlyAsFarAsTheyNeed) {
+  // In 1 GiB of address space, where a 3 GiB file cannot be held whole, nor
+  // /dev/zero read to its end: each is refused as far as its first bytes
+  // or its header tell, naming the file.
+  if (kSanitized) {
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit in the limit";
+  }
+  constexpr rlim_t kAddressSpace = rlim_t{1} << 30;
+  constexpr std::uintmax_t kHuge = std::uintmax_t{3} << 30;
+  const auto small_png =
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 16, 16, 1).file;
+  put("top.png", small_png);
+  // Sparse: 3 GiB of zeros that take no room on the disk.
+  put("huge.png", {});
+  fs::resize_file(file("huge.png"), kHuge);
+  put("lying.png", testing_support::with_claimed_size(small_png, 30000, 30000));
+  fs::resize_file(file("lying.png"), kHuge);
+  put("lying.jpg",
+      testing_support::with_claimed_jpeg_size(
+          testing_support::make_jpeg({"baseline"}, 64, 48, 2), 30000, 30000));
+  // Arithmetic coding holds a flat image of any size in about 200 bytes: a
+  // real 2.7 GB image, which does not fit.
+  put("flat.jpg", testing_support::with_claimed_jpeg_size(
+                      testing_support::make_flat_jpeg(
+                          {"arithmetic", testing_support::JpegColour::ycbcr,
+                           false, 0, true},
+                          640, 480, 255),
+                      30000, 30000));
+  const ReadCase cases[] = {
+      {"3 GiB of zeros", "huge.png", "huge.png: not a PNG or JPEG file"},
+      {"endless zeros", "/dev/zero", "/dev/zero: not a PNG or JPEG file"},
+      {"a PNG header claiming 30000x30000 pixels, then 3 GiB of zeros",
+       "lying.png", "lying.png: invalid PNG file: "},
+      {"a JPEG header claiming more than its data holds", "lying.jpg",
+       "lying.jpg: truncated JPEG file"},
+      {"a JPEG image larger than the memory", "flat.jpg",
+       "flat.jpg: out of memory reading a 30000x30000 image"},
+  };
+  for (const ReadCase &c : cases) {
+    const Outcome outcome =
+        run_tool({"screen", "top.png", c.bottom, "out.png"}, folder_, [] {
+          const rlimit limit{kAddressSpace, kAddressSpace};
+          if (setrlimit(RLIMIT_AS, &limit) != 0) {
+            _exit(127);
+          }
+        });
+    EXPECT_EQ(outcome.status, 1) << c.what << ": " << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("byteblend: " + c.message, 0), 0U)
+        << c.what << ": " << outcome.err;
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1)
+        << c.what << ": " << outcome.err;
+    EXPECT_FALSE(fs::exists(file("out.png"))) << c.what;
+  }
+}
+
 TEST_F(ToolTest, FailureLeavesAnExistingOutputAsItWas) {
   put("top.png",
       testing_support::make_png({"RGB", Layout::rgb, 8}, 4, 4, 1).file);
@@ -473,7 +548,7 @@ TEST_F(ToolTest, ListHelpAndVersion) {
   for (const char *part :
        {"byteblend [--at X,Y] [--quality N] MODE TOP BOTTOM OUT",
         "--out-dir DIR MODE TOP BOTTOM...", "EXIF\norientation is not applied",
-        "CMYK files are refused",
+        "CMYK files are refused", "at most 100 scans",
         "- (standard output), /dev/stdout,\na pipe"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
