@@ -10,6 +10,7 @@
 
 #include <byteblend.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -274,8 +275,8 @@ std::string shape_advice(byteblend::Mode mode, const Operand &one,
     const std::string width =
         one.shape.size() >= 2 ? std::to_string(one.shape[1]) : "w";
     const std::string part = "bottom[y:y+" + height + ", x:x+" + width + "]";
-    return "; top must have bottom's shape or broadcast to it as numpy "
-           "broadcasts (such as (H, W), (H, W, 1) or (3,) onto (H, W, 3)); "
+    return "; top must have bottom's shape or broadcast to it (as (3,), "
+           "(H, W) or (H, W, 1) onto (H, W, 3)); "
            "to place a smaller top at (x, y) of bottom, blend onto that "
            "part of it: byteblend.blend(\"" +
            std::string(byteblend::name(mode)) + "\", top, " + part +
@@ -307,14 +308,30 @@ void check_sizes(byteblend::Mode mode, const Operand &one,
 }
 
 // top read as an array of bottom's shape, as numpy.broadcast_to would give
-// it (axes of stride 0, which the strided blend reads as they are): for a
-// grey layer or one colour onto an image. A plain buffer of bottom's size
-// pairs with it byte for byte instead.
+// it (axes of stride 0, which the strided blend reads as they are): for one
+// colour (3,) or a grey (H, W, 1) layer onto an (H, W, 3) image. A grey
+// (H, W) layer, which numpy would align with (W, 3), is taken as (H, W, 1).
+// A plain buffer of bottom's size pairs with it byte for byte instead.
 void broadcast_top(Operand &top, const Operand &bottom) {
   if (top.shape == bottom.shape || !bottom.is_array ||
-      (!top.is_array && byte_count(top) == byte_count(bottom)) ||
-      !byteblend::python::broadcasts_to(top.shape, bottom.shape)) {
+      (!top.is_array && byte_count(top) == byte_count(bottom))) {
     return;
+  }
+  if (!byteblend::python::broadcasts_to(top.shape, bottom.shape)) {
+    const std::size_t axes = top.shape.size();
+    if (axes + 1 != bottom.shape.size() ||
+        !std::equal(top.shape.begin(), top.shape.end(), bottom.shape.begin())) {
+      return;
+    }
+    Extents grey(axes + 1);
+    Extents strides(axes + 1);
+    for (std::size_t axis = 0; axis < axes; ++axis) {
+      grey[axis] = top.shape[axis];
+      strides[axis] = top.layout.strides[axis];
+    }
+    grey[axes] = 1;
+    top.shape = grey;
+    top.layout.strides = strides;
   }
   top.layout.strides = byteblend::python::broadcast_strides(
       top.shape, top.layout.strides, bottom.shape);

@@ -75,9 +75,10 @@ _ARGUMENTS = """
         buffer protocol (bytes, bytearray, memoryview), or anything
         numpy.asarray makes a uint8 array of (a Pillow image, a list of
         ints in 0..255). It has bottom's shape, or one that broadcasts to
-        it as numpy broadcasts: a grey (H, W) or (H, W, 1) layer onto an
-        (H, W, 3) image, one colour (3,) onto any RGB image. A plain buffer
-        of bottom's size pairs with it byte for byte.
+        it as numpy broadcasts: one colour (3,) onto any RGB image, a grey
+        (H, W, 1) layer onto an (H, W, 3) image; a grey (H, W) layer too,
+        taken as (H, W, 1) where numpy's own rule does not fit. A plain
+        buffer of bottom's size pairs with it byte for byte.
     bottom : uint8 array, bytes-like object or array-like
         The image blended onto; its shape is the result's.
     out : None, or a writable uint8 array or buffer
@@ -161,7 +162,7 @@ def blend(mode: Mode, top: Input, bottom: Input, out: Out, *,
 def blend(
         mode: Mode, top: Input, bottom: Input, out: Optional[Out] = None, *,
         threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Blends top onto bottom in the named mode. With t top's byte and b
+    """Blends top onto bottom in the named mode: where t is top's byte and b
     bottom's byte at the same index, each byte of the result is
 
         addition        t + b, clamped to 255
