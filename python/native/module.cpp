@@ -540,7 +540,7 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
   nb::object result;
   Operand out("out", out_object);
   if (out_object.is_none()) {
-    result = new_array(top.shape);
+    result = new_array(bottom.is_array ? bottom.shape : top.shape);
     out.object = result;
     take(out, true);
   } else {

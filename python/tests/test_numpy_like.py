@@ -142,3 +142,14 @@ def test_help_gives_signature_arguments_formula_errors_example(name):
     for part in HELP + [FORMULAS[name], f"byteblend.{name}("]:
         assert part in text, (name, part)
     assert "See the package's help" not in text
+
+
+@pytest.mark.parametrize("top_kind", [bytes, memoryview, "array"])
+def test_a_new_array_has_bottoms_shape(top_kind):
+    top, bottom = random_bytes((4, 5, 3), 1), random_bytes((4, 5, 3), 2)
+    given = top if top_kind == "array" else top_kind(top.tobytes())
+    result = byteblend.overlay(given, bottom)
+    assert result.shape == (4, 5, 3)
+    np.testing.assert_array_equal(result, direct("overlay", top, bottom, top))
+    # With bottom a plain buffer, top's shape.
+    assert byteblend.overlay(top, bottom.tobytes()).shape == (4, 5, 3)
