@@ -179,26 +179,32 @@ std::string conversion(const char *role, char kind, Py_ssize_t itemsize) {
   return "; byteblend blends uint8 values only";
 }
 
-[[noreturn]] void refuse_items(const Operand &operand) {
+// What an operand holds: its dtype or buffer format, as numpy would name
+// its kind, and the size of one item.
+struct Items {
   std::string what;
   char kind = '?';
   Py_ssize_t itemsize = 0;
+};
+
+Items items_of(const Operand &operand) {
   if (operand.is_array) {
     const nb::object dtype = operand.object.attr("dtype");
-    what = "dtype " + text_of(dtype);
-    const std::string kind_text = text_of(dtype.attr("kind"));
-    kind = kind_text.size() == 1 ? kind_text.front() : '?';
-    itemsize = nb::cast<Py_ssize_t>(dtype.attr("itemsize"));
-  } else {
-    const char *format = operand.buffer.view().format;
-    what = std::string("items of format '") +
-           (format != nullptr ? format : "B") + "'";
-    kind = item_kind(format);
-    itemsize = operand.buffer.view().itemsize;
+    const std::string kind = text_of(dtype.attr("kind"));
+    return {"dtype " + text_of(dtype), kind.size() == 1 ? kind.front() : '?',
+            nb::cast<Py_ssize_t>(dtype.attr("itemsize"))};
   }
+  const char *format = operand.buffer.view().format;
+  return {std::string("items of format '") +
+              (format != nullptr ? format : "B") + "'",
+          item_kind(format), operand.buffer.view().itemsize};
+}
+
+[[noreturn]] void refuse_items(const Operand &operand) {
+  const Items items = items_of(operand);
   throw nb::type_error((std::string(operand.role) +
-                        " must hold uint8 values, not " + what +
-                        conversion(operand.role, kind, itemsize))
+                        " must hold uint8 values, not " + items.what +
+                        conversion(operand.role, items.kind, items.itemsize))
                            .c_str());
 }
 
