@@ -2,6 +2,7 @@
 give: the result follows out (None: a new uint8 array; else out's type)."""
 import numpy as np
 from numpy.typing import NDArray
+from PIL import Image
 from typing_extensions import assert_type
 
 import byteblend
@@ -26,3 +27,6 @@ byteblend.blend(mode, top, bottom, out, threads=1)
 for name in ("addition", "blue-channel"):
     byteblend.blend(name, top, bottom)
 assert_type(byteblend.MODES, tuple[str, ...])
+image = Image.new("RGB", (5, 4))
+assert_type(byteblend.multiplication(image.convert("L"), image),
+            NDArray[np.uint8])

@@ -22,8 +22,8 @@ copies; ``out`` is written through its own strides either way.
 """
 from __future__ import annotations
 
-from typing import Any, Callable, Literal, Optional, Tuple, TypeVar, Union
-from typing import overload
+from typing import Any, Callable, Literal, Mapping, Optional, Protocol, Tuple
+from typing import TypeVar, Union, overload
 
 import numpy as np
 from numpy.typing import NDArray
@@ -32,10 +32,10 @@ from . import _native
 from ._version import __version__
 
 __all__ = [
-    "MODES", "Mode", "Input", "blend", "addition", "subtraction",
-    "multiplication", "screen", "overlay", "lighten", "darken",
-    "color_dodge", "color_burn", "opacity", "red_channel", "green_channel",
-    "blue_channel", "__version__",
+    "MODES", "Mode", "Input", "PillowImage", "blend", "addition",
+    "subtraction", "multiplication", "screen", "overlay", "lighten",
+    "darken", "color_dodge", "color_burn", "opacity", "red_channel",
+    "green_channel", "blue_channel", "__version__",
 ]
 
 #: The thirteen mode names, as the byteblend tool and C++ interface spell
@@ -56,11 +56,24 @@ Mode = Literal[
     "blue_channel",
 ]
 
-#: top and bottom as a type checker sees them. At run time anything that
-#: numpy.asarray makes a uint8 array of is taken too (a Pillow image, a
-#: list of ints in 0..255); pass numpy.asarray(image) where a checker is
-#: to see it.
-Input = Union[NDArray[np.uint8], bytes, bytearray, memoryview]
+
+class PillowImage(Protocol):
+    """A Pillow image as a type checker knows one, without importing PIL:
+    what numpy.asarray reads (__array_interface__) and what no numpy array
+    has (getbands), so that arrays of other dtypes are still refused."""
+
+    @property
+    def __array_interface__(self) -> Mapping[str, Any]:
+        ...
+
+    def getbands(self) -> Tuple[str, ...]:
+        ...
+
+
+#: top and bottom as a type checker sees them. At run time anything else
+#: that numpy.asarray makes a uint8 array of is taken too (an object with
+#: __array__, a list of ints in 0..255).
+Input = Union[NDArray[np.uint8], bytes, bytearray, memoryview, PillowImage]
 
 #: out: a writable uint8 array or buffer; the call returns it, as its type.
 Out = TypeVar("Out", bound=Union[NDArray[np.uint8], bytearray, memoryview])
