@@ -11,7 +11,7 @@ from distributed import Client, LocalCluster
 import byteblend
 
 
-def main():
+def main() -> None:
     rng = np.random.default_rng(2024)
     tops = rng.integers(0, 256, (8, 270, 480, 3), np.uint8)
     bottoms = rng.integers(0, 256, (8, 270, 480, 3), np.uint8)

@@ -36,6 +36,30 @@ bool is_contiguous(const Extents &shape, const Extents &strides) {
   return true;
 }
 
+bool broadcasts_to(const Extents &from, const Extents &to) {
+  if (from.size() > to.size()) {
+    return false;
+  }
+  const std::size_t skipped = to.size() - from.size();
+  for (std::size_t axis = 0; axis < from.size(); ++axis) {
+    if (from[axis] != 1 && from[axis] != to[skipped + axis]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Extents broadcast_strides(const Extents &from, const Extents &strides,
+                          const Extents &to) {
+  Extents result(to.size());
+  const std::size_t skipped = to.size() - from.size();
+  for (std::size_t axis = 0; axis < from.size(); ++axis) {
+    result[skipped + axis] =
+        from[axis] == to[skipped + axis] ? strides[axis] : 0;
+  }
+  return result;
+}
+
 ByteRange byte_range(const Extents &shape, const Strided &array) {
   if (item_count(shape) == 0) {
     return {array.data, array.data};

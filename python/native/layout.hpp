@@ -66,6 +66,18 @@ struct Strided {
 // have any stride, as numpy gives them.
 [[nodiscard]] bool is_contiguous(const Extents &shape, const Extents &strides);
 
+// Whether an array of shape `from` broadcasts to shape `to` by numpy's
+// rules, with `to` kept whole: `from` has no more axes than `to`, and each of
+// its axes, matched from the last, is as long as `to`'s or 1.
+[[nodiscard]] bool broadcasts_to(const Extents &from, const Extents &to);
+
+// The strides that read an array of shape `from` as one of shape `to`: its
+// own strides on matching axes, 0 on the axes it is repeated along. `from`
+// must broadcast to `to`.
+[[nodiscard]] Extents broadcast_strides(const Extents &from,
+                                        const Extents &strides,
+                                        const Extents &to);
+
 // The lowest address the array touches and one past the highest; an empty
 // array spans nothing (first == last).
 struct ByteRange {

@@ -10,6 +10,7 @@
 
 #include <byteblend.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -89,6 +90,9 @@ struct Operand {
 
   const char *role;
   nb::handle object;
+  // The numpy array made of an input without the buffer protocol; declared
+  // before buffer, so that the buffer is released first.
+  nb::object converted;
   HeldBuffer buffer;
   bool is_array = false;
   Extents shape;
@@ -131,42 +135,122 @@ bool holds_bytes(const Py_buffer &view) {
   return format == "B";
 }
 
-[[noreturn]] void refuse_items(const Operand &operand) {
-  std::string what;
-  if (operand.is_array) {
-    what = "dtype " + text_of(operand.object.attr("dtype"));
-  } else {
-    const char *format = operand.buffer.view().format;
-    what = std::string("items of format '") +
-           (format != nullptr ? format : "B") + "'";
+// The kind of a buffer's items as numpy names it ('f' float, 'u' unsigned,
+// 'i' signed, 'b' bool), from its struct format; '?' for any other.
+char item_kind(const char *format) {
+  std::string_view code(format != nullptr ? format : "B");
+  if (!code.empty() &&
+      std::string_view("@=<>!|").find(code.front()) != std::string_view::npos) {
+    code.remove_prefix(1);
   }
-  throw nb::type_error(
-      (std::string(operand.role) + " must hold uint8 values, not " + what)
-          .c_str());
+  if (code.size() != 1) {
+    return '?';
+  }
+  const auto among = [&code](std::string_view codes) {
+    return codes.find(code.front()) != std::string_view::npos;
+  };
+  return among("efd")      ? 'f'
+         : among("BHILQN") ? 'u'
+         : among("bhilqn") ? 'i'
+         : among("?")      ? 'b'
+                           : '?';
+}
+
+// How to turn items of this kind and size into the bytes blended here.
+std::string conversion(const char *role, char kind, Py_ssize_t itemsize) {
+  const std::string name(role);
+  if (name == "out") {
+    return "; blend into a uint8 array (out=None makes one) and convert the "
+           "result afterwards";
+  }
+  if (kind == 'f') {
+    return "; scale floats in 0..1 to bytes with (" + name +
+           " * 255).round().astype(np.uint8), floats in 0..255 with " + name +
+           ".round().astype(np.uint8)";
+  }
+  if (kind == 'u' && itemsize == 2) {
+    return "; scale 16-bit values to bytes with (" + name +
+           " >> 8).astype(np.uint8) or (" + name + " // 257).astype(np.uint8)";
+  }
+  if (kind == 'u' || kind == 'i' || kind == 'b') {
+    return "; convert values that are already in 0..255 with " + name +
+           ".astype(np.uint8)";
+  }
+  return "; byteblend blends uint8 values only";
+}
+
+// What an operand holds: its dtype or buffer format, as numpy would name
+// its kind, and the size of one item.
+struct Items {
+  std::string what;
+  char kind = '?';
+  Py_ssize_t itemsize = 0;
+};
+
+Items items_of(const Operand &operand) {
+  if (operand.is_array) {
+    const nb::object dtype = operand.object.attr("dtype");
+    const std::string kind = text_of(dtype.attr("kind"));
+    return {"dtype " + text_of(dtype), kind.size() == 1 ? kind.front() : '?',
+            nb::cast<Py_ssize_t>(dtype.attr("itemsize"))};
+  }
+  const char *format = operand.buffer.view().format;
+  return {std::string("items of format '") +
+              (format != nullptr ? format : "B") + "'",
+          item_kind(format), operand.buffer.view().itemsize};
+}
+
+[[noreturn]] void refuse_items(const Operand &operand) {
+  const Items items = items_of(operand);
+  throw nb::type_error((std::string(operand.role) +
+                        " must hold uint8 values, not " + items.what +
+                        conversion(operand.role, items.kind, items.itemsize))
+                           .c_str());
+}
+
+// An input without the buffer protocol (a Pillow image, a list of ints, an
+// object with __array__) as numpy.asarray gives it, by the package's Python
+// side (byteblend._as_array), which also raises for what is no array.
+nb::object as_array(const Operand &operand) {
+  const nb::object convert =
+      nb::module_::import_("byteblend").attr("_as_array");
+  return convert(operand.object, operand.role);
+}
+
+bool is_ndarray(nb::handle object) {
+  return PyObject_TypeCheck(object.ptr(), reinterpret_cast<PyTypeObject *>(
+                                              numpy.ndarray.ptr())) != 0;
 }
 
 // Takes the operand's memory, writable for out, and checks its items.
 void take(Operand &operand, bool writable) {
-  operand.is_array =
-      PyObject_TypeCheck(operand.object.ptr(), reinterpret_cast<PyTypeObject *>(
-                                                   numpy.ndarray.ptr())) != 0;
+  operand.is_array = is_ndarray(operand.object);
   const int flags = writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO;
   if (!operand.buffer.acquire(operand.object.ptr(), flags)) {
     HeldBuffer readable;
     if (writable && readable.acquire(operand.object.ptr(), PyBUF_RECORDS_RO)) {
       throw nb::value_error(
-          (std::string(operand.role) + " is read-only").c_str());
+          "out is read-only; blend into a writable array: out.copy(), "
+          "bytearray(out) for bytes, or np.array(image) for a Pillow image "
+          "(np.asarray(image) gives a read-only view of it)");
     }
     // numpy exports no buffer for some dtypes, such as datetime64.
     if (operand.is_array) {
       refuse_items(operand);
     }
-    throw nb::type_error(
-        (std::string(operand.role) +
-         " must be a numpy array or an object with the buffer protocol, "
-         "not " +
-         text_of(operand.object.type().attr("__name__")))
-            .c_str());
+    if (writable) {
+      throw nb::type_error(
+          ("out must be None, a writable numpy array of uint8 or a writable "
+           "buffer such as a bytearray, not " +
+           text_of(operand.object.type().attr("__name__")))
+              .c_str());
+    }
+    operand.converted = as_array(operand);
+    operand.object = operand.converted;
+    operand.is_array = is_ndarray(operand.object);
+    if (!operand.buffer.acquire(operand.object.ptr(), flags)) {
+      refuse_items(operand);
+    }
   }
   const Py_buffer &view = operand.buffer.view();
   if (!holds_bytes(view)) {
@@ -186,20 +270,79 @@ std::size_t byte_count(const Operand &operand) {
   return byteblend::python::item_count(operand.shape);
 }
 
+// What to do about shapes that differ: top must broadcast to bottom's shape,
+// or be blended onto the part of bottom it covers; out has bottom's shape.
+std::string shape_advice(byteblend::Mode mode, const Operand &one,
+                         const Operand &other) {
+  if (std::string_view(one.role) == "top" &&
+      std::string_view(other.role) == "bottom") {
+    const std::string height =
+        one.shape.size() >= 2 ? std::to_string(one.shape[0]) : "h";
+    const std::string width =
+        one.shape.size() >= 2 ? std::to_string(one.shape[1]) : "w";
+    const std::string part = "bottom[y:y+" + height + ", x:x+" + width + "]";
+    return "; top must have bottom's shape or broadcast to it (as (3,), "
+           "(H, W) or (H, W, 1) onto (H, W, 3)); "
+           "to place a smaller top at (x, y) of bottom, blend onto that "
+           "part of it: byteblend.blend(\"" +
+           std::string(byteblend::name(mode)) + "\", top, " + part +
+           ", out=" + part + ")";
+  }
+  return "; out must have the shape of the result, bottom's (out=None makes "
+         "it)";
+}
+
 // numpy arrays must agree in shape, anything else in size.
-void check_sizes(const Operand &one, const Operand &other) {
+void check_sizes(byteblend::Mode mode, const Operand &one,
+                 const Operand &other) {
   if (one.is_array && other.is_array && one.shape != other.shape) {
     throw nb::value_error((std::string("shapes differ: ") + one.role + " " +
                            shape_text(one.shape) + ", " + other.role + " " +
-                           shape_text(other.shape))
+                           shape_text(other.shape) +
+                           shape_advice(mode, one, other))
                               .c_str());
   }
   if (byte_count(one) != byte_count(other)) {
     throw nb::value_error((std::string("sizes differ: ") + one.role + " has " +
                            std::to_string(byte_count(one)) + " bytes, " +
-                           other.role + " " + std::to_string(byte_count(other)))
+                           other.role + " " +
+                           std::to_string(byte_count(other)) +
+                           "; plain buffers pair byte for byte and must be "
+                           "of one size")
                               .c_str());
   }
+}
+
+// top read as an array of bottom's shape, as numpy.broadcast_to would give
+// it (axes of stride 0, which the strided blend reads as they are): for one
+// colour (3,) or a grey (H, W, 1) layer onto an (H, W, 3) image. A grey
+// (H, W) layer, which numpy would align with (W, 3), is taken as (H, W, 1).
+// A plain buffer of bottom's size pairs with it byte for byte instead.
+void broadcast_top(Operand &top, const Operand &bottom) {
+  if (top.shape == bottom.shape || !bottom.is_array ||
+      (!top.is_array && byte_count(top) == byte_count(bottom))) {
+    return;
+  }
+  if (!byteblend::python::broadcasts_to(top.shape, bottom.shape)) {
+    const std::size_t axes = top.shape.size();
+    if (axes + 1 != bottom.shape.size() ||
+        !std::equal(top.shape.begin(), top.shape.end(), bottom.shape.begin())) {
+      return;
+    }
+    Extents grey(axes + 1);
+    Extents strides(axes + 1);
+    for (std::size_t axis = 0; axis < axes; ++axis) {
+      grey[axis] = top.shape[axis];
+      strides[axis] = top.layout.strides[axis];
+    }
+    grey[axes] = 1;
+    top.shape = grey;
+    top.layout.strides = strides;
+  }
+  top.layout.strides = byteblend::python::broadcast_strides(
+      top.shape, top.layout.strides, bottom.shape);
+  top.shape = bottom.shape;
+  top.is_array = true;
 }
 
 // The channel kernels take packed RGB: an array of pixels must have three
@@ -209,10 +352,21 @@ void check_channels(byteblend::Mode mode, const Operand &operand) {
                        mode == byteblend::Mode::green_channel ||
                        mode == byteblend::Mode::blue_channel;
   if (channel && operand.shape.size() > 1 && operand.shape.back() != 3) {
+    Extents needed = operand.shape;
+    needed[needed.size() - 1] = 3;
+    std::string advice = "; it needs shape " + shape_text(needed);
+    if (operand.shape.back() == 4) {
+      advice += " (for RGBA, blend the view rgba[..., :3])";
+    }
+    if (operand.shape.back() < 3) {
+      // What Dask's map_blocks passes when chunks split the channel axis.
+      advice += "; for a Dask array, keep the last axis in one chunk: "
+                "map_blocks over array.rechunk({-1: -1})";
+    }
     throw nb::value_error((std::string(byteblend::name(mode)) +
                            " blends packed RGB pixels, but " + operand.role +
                            " has shape " + shape_text(operand.shape) +
-                           ", whose last axis is not 3")
+                           ", whose last axis is not 3" + advice)
                               .c_str());
   }
 }
@@ -264,25 +418,61 @@ void check_overlap(const Operand &out, const Strided &out_layout,
   }
 }
 
-byteblend::Mode parse(nb::handle mode) {
-  Py_ssize_t length = 0;
-  const char *text = PyUnicode_Check(mode.ptr()) != 0
-                         ? PyUnicode_AsUTF8AndSize(mode.ptr(), &length)
-                         : nullptr;
-  if (text != nullptr) {
-    if (const auto parsed =
-            byteblend::parse_mode({text, static_cast<std::size_t>(length)})) {
-      return *parsed;
-    }
+// " (did you mean 'color-dodge'?)" for the names most like an unknown one,
+// by difflib as Python's own suggestions go; empty if none is close.
+std::string closest_modes(const std::string &folded) {
+  nb::list names;
+  for (const byteblend::Mode known : byteblend::all_modes) {
+    names.append(
+        nb::str(byteblend::name(known).data(), byteblend::name(known).size()));
   }
-  PyErr_Clear();
-  std::string message =
-      "unknown blend mode " + text_of(mode, true) + "; the modes are:";
+  const nb::object matches = nb::module_::import_("difflib").attr(
+      "get_close_matches")(nb::str(folded.c_str()), names);
+  std::string text;
+  for (const nb::handle match : matches) {
+    text += text.empty() ? " (did you mean " : " or ";
+    text += text_of(match, true);
+  }
+  return text.empty() ? text : text + "?)";
+}
+
+// folded: the name in lower case with '-' for '_', empty if mode is no str.
+[[noreturn]] void refuse_mode(nb::handle mode, const std::string &folded) {
+  std::string message = "unknown blend mode " + text_of(mode, true) +
+                        (folded.empty() ? "" : closest_modes(folded)) +
+                        "; the modes (in any case, with '-' or '_') are:";
   for (const byteblend::Mode known : byteblend::all_modes) {
     message += ' ';
     message += byteblend::name(known);
   }
   throw nb::value_error(message.c_str());
+}
+
+// A mode by name in any case, with '_' for '-' too, so that each function's
+// name (color_dodge) is a mode's name.
+byteblend::Mode parse(nb::handle mode) {
+  Py_ssize_t length = 0;
+  const char *text = PyUnicode_Check(mode.ptr()) != 0
+                         ? PyUnicode_AsUTF8AndSize(mode.ptr(), &length)
+                         : nullptr;
+  if (text == nullptr) {
+    PyErr_Clear();
+    refuse_mode(mode, "");
+  }
+  const std::string_view given(text, static_cast<std::size_t>(length));
+  if (const auto parsed = byteblend::parse_mode(given)) {
+    return *parsed;
+  }
+  std::string folded(given);
+  for (char &c : folded) {
+    c = c == '_'               ? '-'
+        : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a')
+                               : c;
+  }
+  if (const auto parsed = byteblend::parse_mode(folded)) {
+    return *parsed;
+  }
+  refuse_mode(mode, folded);
 }
 
 unsigned thread_count(nb::handle threads) {
@@ -348,21 +538,22 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
   Operand bottom("bottom", bottom_object);
   take(top, false);
   take(bottom, false);
-  check_sizes(top, bottom);
+  broadcast_top(top, bottom);
+  check_sizes(mode, top, bottom);
   check_channels(mode, top);
   check_channels(mode, bottom);
 
   nb::object result;
   Operand out("out", out_object);
   if (out_object.is_none()) {
-    result = new_array(top.shape);
+    result = new_array(bottom.is_array ? bottom.shape : top.shape);
     out.object = result;
     take(out, true);
   } else {
     result = nb::borrow(out_object);
     take(out, true);
-    check_sizes(top, out);
-    check_sizes(bottom, out);
+    check_sizes(mode, top, out);
+    check_sizes(mode, bottom, out);
     check_channels(mode, out);
   }
 

@@ -52,7 +52,6 @@ def test_function_per_mode_is_blend_of_that_mode(mode):
     top, bottom = random_bytes((31, 3), 1), random_bytes((31, 3), 2)
     np.testing.assert_array_equal(function(top, bottom),
                                   byteblend.blend(mode, top, bottom))
-    assert function.__doc__ and "blend()" in function.__doc__
 
 
 def test_zero_dimensional_arrays():

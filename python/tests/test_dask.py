@@ -36,3 +36,24 @@ def test_map_blocks_gives_the_bytes_of_one_call(client, mode):
     result = client.compute(blended).result()
     np.testing.assert_array_equal(result,
                                   byteblend.blend(mode, tops, bottoms))
+
+
+# Chunks that split the last axis hand a channel mode blocks of one or two
+# values a pixel: the error says to keep that axis whole. No cluster needed.
+@pytest.mark.parametrize("last_chunks", [1, 2, (1, 2)])
+def test_channel_mode_on_chunks_that_split_the_pixels(last_chunks):
+    tops = random_bytes((2, 8, 10, 3), 1)
+    bottoms = random_bytes((2, 8, 10, 3), 2)
+    top = da.from_array(tops, chunks=(1, -1, -1, last_chunks))
+    bottom = da.from_array(bottoms, chunks=(1, -1, -1, last_chunks))
+    blended = da.map_blocks(byteblend.red_channel, top, bottom,
+                            dtype=np.uint8)
+    with pytest.raises(ValueError, match=r"red-channel blends packed RGB "
+                       r"pixels, but top has shape \(1, 8, 10, [12]\).*keep "
+                       r"the last axis in one chunk: map_blocks over "
+                       r"array\.rechunk\(\{-1: -1\}\)"):
+        blended.compute(scheduler="synchronous")
+    whole = da.map_blocks(byteblend.red_channel, top.rechunk({-1: -1}),
+                          bottom.rechunk({-1: -1}), dtype=np.uint8)
+    np.testing.assert_array_equal(whole.compute(scheduler="synchronous"),
+                                  byteblend.red_channel(tops, bottoms))

@@ -28,33 +28,111 @@ def refused(error, match, call):
         np.testing.assert_array_equal(array, kept)
 
 
-def test_unknown_mode_lists_the_modes():
-    refused(ValueError, "unknown blend mode 'dissolve'.*addition.*"
-            "color-dodge.*blue-channel",
-            lambda t, b, o: byteblend.blend("dissolve", t, b, o))
-    refused(ValueError, "unknown blend mode",
-            lambda t, b, o: byteblend.blend("color_dodge", t, b, o))
-    refused(ValueError, "unknown blend mode",
-            lambda t, b, o: byteblend.blend(3, t, b, o))
+@pytest.mark.parametrize("mode, match", [
+    ("dissolve", r"unknown blend mode 'dissolve'; the modes \(in any case, "
+     r"with '-' or '_'\) are: addition .*color-dodge.*blue-channel$"),
+    ("colour_dodge", r"^unknown blend mode 'colour_dodge' \(did you mean "
+     r"'color-dodge'\?\); the modes"),
+    ("Scren", r"'Scren' \(did you mean 'screen'\?\)"),
+    ("red channel", r"did you mean 'red-channel' or "),
+    (3, r"unknown blend mode 3; the modes"),
+])
+def test_unknown_mode_lists_the_modes_and_the_closest(mode, match):
+    refused(ValueError, match,
+            lambda t, b, o: byteblend.blend(mode, t, b, o))
 
 
-@pytest.mark.parametrize("dtype", [np.int8, np.uint16, np.float32, np.bool_,
-                                   "datetime64[s]"])
-@pytest.mark.parametrize("which", ["top", "bottom", "out"])
-def test_items_other_than_uint8(dtype, which):
+# Each wrong dtype names the conversion to uint8 it needs, in the
+# argument's own name.
+ITEMS = {
+    np.float32: r"not dtype float32; scale floats in 0\.\.1 to bytes with "
+                r"\({0} \* 255\)\.round\(\)\.astype\(np\.uint8\), floats in "
+                r"0\.\.255 with {0}\.round\(\)\.astype\(np\.uint8\)$",
+    np.float64: r"not dtype float64; scale floats in 0\.\.1",
+    np.uint16: r"not dtype uint16; scale 16-bit values to bytes with "
+               r"\({0} >> 8\)\.astype\(np\.uint8\) or "
+               r"\({0} // 257\)\.astype\(np\.uint8\)$",
+    np.int8: r"not dtype int8; convert values that are already in 0\.\.255 "
+             r"with {0}\.astype\(np\.uint8\)$",
+    np.bool_: r"not dtype bool; convert values",
+    "datetime64[s]": r"not dtype datetime64\[s\]; byteblend blends uint8 "
+                     r"values only$",
+}
+
+
+@pytest.mark.parametrize("dtype, match", ITEMS.items(),
+                         ids=[str(dtype) for dtype in ITEMS])
+@pytest.mark.parametrize("which", ["top", "bottom"])
+def test_items_other_than_uint8_name_the_conversion(dtype, match, which):
     def call(t, b, o):
         arrays = {"top": t, "bottom": b, "out": o}
         arrays[which] = arrays[which].astype(dtype)
         byteblend.screen(arrays["top"], arrays["bottom"], arrays["out"])
-    refused(TypeError, f"{which} must hold uint8 values, not dtype", call)
+    refused(TypeError, f"{which} must hold uint8 values, " +
+            match.format(which), call)
 
 
-def test_not_a_buffer():
-    refused(TypeError, "top must be a numpy array or an object with the "
-            "buffer protocol, not list",
-            lambda t, b, o: byteblend.screen(t.tolist(), b, o))
-    refused(TypeError, "not str",
-            lambda t, b, o: byteblend.screen(t, b, "out"))
+@pytest.mark.parametrize("kind, match", [
+    ("f", r"items of format 'f'; scale floats in 0\.\.1"),
+    ("H", r"items of format 'H'; scale 16-bit values"),
+])
+def test_buffers_of_other_items_name_the_conversion(kind, match):
+    import array
+    top = array.array(kind, [0] * 4)
+    with pytest.raises(TypeError, match="top must hold uint8 values, not " +
+                       match):
+        byteblend.screen(top, bytes(len(top.tobytes())))
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.uint16, "datetime64[s]"])
+def test_out_of_other_items_is_refused(dtype):
+    refused(TypeError, "out must hold uint8 values, not dtype .*; blend "
+            r"into a uint8 array \(out=None makes one\)",
+            lambda t, b, o: byteblend.screen(t, b, o.astype(dtype)))
+
+
+@pytest.mark.parametrize("top, error, match", [
+    ("top", TypeError, "top must be a uint8 numpy array, a buffer such as "
+     r"bytes, or what numpy.asarray makes one of \(a Pillow image, a list "
+     r"of ints in 0..255\), not str"),
+    (object(), TypeError, "not object"),
+    ([[0, 300]], ValueError, r"top holds values outside 0\.\.255 \(0 to "
+     r"300\); clip them first: np\.clip\(top, 0, 255\)"),
+    ([-1, 2], ValueError, r"outside 0\.\.255 \(-1 to 2\)"),
+    ([0.5, 1.0], TypeError, "not dtype float64; scale floats"),
+])
+def test_what_is_no_uint8_array(top, error, match):
+    refused(error, match, lambda t, b, o: byteblend.screen(top, b, o))
+
+
+@pytest.mark.parametrize("out", ["out", 5, [0] * 90])
+def test_out_must_be_a_writable_array_or_buffer(out):
+    refused(TypeError, "out must be None, a writable numpy array of uint8 "
+            "or a writable buffer such as a bytearray, not ",
+            lambda t, b, o: byteblend.screen(t.tobytes(), b.tobytes(), out))
+
+
+# Shapes that neither match nor broadcast: both named, and how to blend a
+# smaller top onto part of bottom, with top's own height and width.
+@pytest.mark.parametrize("top_shape, bottom_shape, part", [
+    ((5, 6, 3), (6, 5, 3), "bottom[y:y+5, x:x+6]"),
+    ((2, 3, 3), (6, 5, 3), "bottom[y:y+2, x:x+3]"),
+    ((6, 5, 4), (6, 5, 3), "bottom[y:y+6, x:x+5]"),
+    ((6, 5, 3), (6, 5), "bottom[y:y+6, x:x+5]"),
+    ((4,), (6, 5, 3), "bottom[y:y+h, x:x+w]"),
+])
+def test_shapes_that_do_not_broadcast(top_shape, bottom_shape, part):
+    top = random_bytes(top_shape, 1)
+    bottom = random_bytes(bottom_shape, 2)
+    message = (re.escape(f"shapes differ: top {top_shape}, bottom "
+                         f"{bottom_shape}; top must have bottom's shape or "
+                         "broadcast to it") + ".*" +
+               re.escape(f'byteblend.blend("overlay", top, {part}, '
+                         f'out={part})') + "$")
+    kept = bottom.copy()
+    with pytest.raises(ValueError, match=message):
+        byteblend.overlay(top, bottom, bottom)
+    np.testing.assert_array_equal(bottom, kept)
 
 
 @pytest.mark.parametrize("which", ["bottom", "out"])
@@ -63,8 +141,10 @@ def test_shapes_differ(which):
         arrays = {"top": t, "bottom": b, "out": o}
         arrays[which] = arrays[which].reshape(5, 6, 3)
         byteblend.screen(arrays["top"], arrays["bottom"], arrays["out"])
+    advice = ("top must have bottom's shape" if which == "bottom" else
+              r"out must have the shape of the result, bottom's")
     refused(ValueError, rf"shapes differ: top \(6, 5, 3\), {which} "
-            r"\(5, 6, 3\)", call)
+            rf"\(5, 6, 3\); {advice}", call)
 
 
 def test_sizes_differ():
@@ -75,13 +155,27 @@ def test_sizes_differ():
                                              bytearray(91)))
 
 
+READ_ONLY = (r"out is read-only; blend into a writable array: out\.copy\(\), "
+             r"bytearray\(out\) for bytes, or np\.array\(image\) for a "
+             r"Pillow image \(np\.asarray\(image\) gives a read-only view")
+
+
 def test_read_only_out():
     def call(t, b, o):
         o.flags.writeable = False
         byteblend.screen(t, b, o)
-    refused(ValueError, "out is read-only", call)
-    with pytest.raises(ValueError, match="out is read-only"):
+    refused(ValueError, READ_ONLY, call)
+    with pytest.raises(ValueError, match=READ_ONLY):
         byteblend.screen(b"abc", b"def", b"ghi")
+
+
+def test_pillow_image_as_out_through_asarray_is_read_only():
+    from PIL import Image
+    image = Image.new("RGB", (5, 6), (1, 2, 3))
+    with pytest.raises(ValueError, match=READ_ONLY):
+        byteblend.screen(image, image, np.asarray(image))
+    writable = np.array(image)
+    assert byteblend.screen(image, image, writable) is writable
 
 
 @pytest.mark.parametrize("view", [
@@ -125,8 +219,11 @@ def test_channel_modes_want_three_values_a_pixel(mode):
     def call(t, b, o):
         rgba = np.zeros((6, 5, 4), np.uint8)
         byteblend.blend(mode, rgba, rgba.copy(), None)
-    refused(ValueError, "last axis is not 3", call)
-    refused(ValueError, r"out has shape \(90, 1\)",
+    refused(ValueError, r"last axis is not 3; it needs shape \(6, 5, 3\) "
+            r"\(for RGBA, blend the view rgba\[\.\.\., :3\]\)$", call)
+    refused(ValueError, r"out has shape \(90, 1\), whose last axis is not "
+            r"3; it needs shape \(90, 3\); for a Dask array, keep the last "
+            r"axis in one chunk: map_blocks over array\.rechunk\(\{-1: -1\}\)",
             lambda t, b, o: byteblend.blend(mode, t.tobytes(), b.tobytes(),
                                             o.reshape(90, 1)))
 

@@ -1,6 +1,8 @@
 from typing import Any, Optional
 
-def blend(mode: str, top: Any, bottom: Any, out: Optional[Any],
+# The package's functions give the precise types; this one takes whatever
+# they are given and checks it at run time.
+def blend(mode: object, top: object, bottom: object, out: object,
           threads: Optional[int]) -> Any: ...
 def _set_piece_size(size: int) -> None: ...
 def _piece_size() -> int: ...
