@@ -41,8 +41,10 @@ std::string progress_text(std::size_t done, std::size_t total, double seconds,
   }
   // The last column stays free: writing into it makes some terminals wrap.
   const std::size_t room = columns > 0 ? columns - 1 : 0;
-  for (const std::string &tail :
-       {"]  " + count + rate_and_time, "]  " + count}) {
+  std::string short_tail = "]  ";
+  short_tail += count;
+  const std::string long_tail = short_tail + rate_and_time;
+  for (const std::string &tail : {long_tail, short_tail}) {
     const std::size_t used = 1 + tail.size();
     if (used + kShortestBar > room) {
       continue;

@@ -128,7 +128,7 @@ TEST(Printable, EscapesControlCharactersOnly) {
   const std::pair<std::string, std::string> cases[] = {
       {"plain name.png", "plain name.png"},
       {"caf\xC3\xA9.png", "caf\xC3\xA9.png"}, // UTF-8 stays
-      {"a\nb\tc\rd", "a\\x0ab\\x09c\\x0dd"},
+      {"a\nb\tc\rd", R"(a\x0ab\x09c\x0dd)"},
       {"\x1B[2J", "\\x1b[2J"},
       {"del\x7F", "del\\x7f"},
       {"csi\xC2\x9B"

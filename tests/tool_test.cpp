@@ -232,7 +232,7 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
       {"control characters in a name",
        {"screen", "top.png", "bad\x1b[31m\nname\x7f.png", "out.png"},
        1,
-       {"bad\\x1b[31m\\x0aname\\x7f.png: cannot read"}},
+       {R"(bad\x1b[31m\x0aname\x7f.png: cannot read)"}},
       {"too many",
        {"screen", "top.png", "bottom.png", "out.png", "x"},
        2,
