@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the headers, the shared object with its SONAME links, a CMake
 # package (find_package(byteblend) gives byteblend::byteblend) and a
 # pkg-config file.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian package: `cpack -G DEB` in the build tree (or the `package`
 # target) makes byteblend_<version>_amd64.deb of what `cmake --install`
 # installs, under /usr. The library, pkg-config file and CMake package go to

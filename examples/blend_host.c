@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host program as a user would write one: it loads libbyteblend with the
  * dynamic loader, resolves kernels by name and prints a few blends.

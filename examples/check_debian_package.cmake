@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run by CTest: makes the Debian package of the build tree, unpacks it into a
 # scratch root (never the machine's own folders) and uses it as a user would:
 # the C example built with find_package and with pkg-config, and the tool;

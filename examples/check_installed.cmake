@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run by CTest: installs the build tree into a staging prefix and uses it as
 # a user would. cmake -DSTEP=... -P check_installed.cmake, with BUILD_DIR,
 # STAGE, LIBDIR, SOURCE_DIR, WORK, GENERATOR, C_COMPILER, CXX_COMPILER and

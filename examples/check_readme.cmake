@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run by CTest: each README code block that follows a line
 #   <!-- file: PATH -->
 # must be the file PATH (relative to the source tree), word for word, so that

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * byteblend: blend two arrays of 8-bit image data value by value.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // byteblend for C++20: the thirteen blend modes as an enum, their names, and
 // one blend() for arrays of any size. Header-only; it calls the C functions
 // of byteblend.h, so link libbyteblend as for C.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // byteblend for images in C++20: views of 8-bit images whose rows may be
 // padded or lie inside a larger image, and a blend() over three of them.
 // Header-only, on top of byteblend.hpp; link libbyteblend as for C.

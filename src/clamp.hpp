@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two clamp helpers, as inline definitions that the exported Minimum and
 // Maximum and every kernel share. They work on plain integers and, through
 // GCC's vector extensions, on whole vectors of lanes alike.

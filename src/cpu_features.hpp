@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the running CPU and operating system support, read with CPUID and
 // XGETBV. Header-only and free of global state, so that the loader's ifunc
 // resolvers can call it before any relocation or constructor has run.

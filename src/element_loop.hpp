@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The element loops that every kernel is built from: one for the kernels
 // that blend every byte, one for the channel kernels that blend every third
 // byte from an offset. Indices are wide (ptrdiff_t), so no loop can step

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fifteen exported functions. The clamp helpers are plain functions; each
 // kernel is a GNU indirect function whose resolver the dynamic loader runs
 // once, at load time, to bind the name to the fastest build of that kernel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernels that compute in floating point give the same bytes whatever
 // floating-point environment the host left behind: another rounding mode,
 // flush-to-zero, denormals-are-zero or unmasked traps. Each such kernel

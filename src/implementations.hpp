@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every build of every kernel that the library contains, for the tests and
 // benchmarks, which run each of them (as glibc lists its string-function
 // variants). Not part of the shared object.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The thirteen kernels in the library's order of definition, for the code
 // that has to name each of them once per instruction set.
 #ifndef BYTEBLEND_KERNEL_LIST_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The thirteen kernels, built from their formulas and the element loops.
 // This file is compiled once per instruction set; the build defines
 // BYTEBLEND_TARGET_NAMESPACE and the compiler flags of that set.

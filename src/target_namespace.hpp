@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every kernel source is compiled once per instruction set. Everything that
 // such a translation unit defines inline lives in a namespace named after its
 // instruction set, so that the linker never merges, say, an AVX2 build of a

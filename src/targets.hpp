@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instruction sets that the kernels are compiled for, and the kernels of
 // each, declared in a namespace per instruction set. All of them are hidden
 // inside the shared object; the exported names choose among them.

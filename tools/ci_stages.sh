@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The checking stages that .ci/run runs after the plain tests, each timed:
 #   asan       the test suite (but the large and packaging tests) under ASan + UBSan
 #   tsan       the concurrency test under ThreadSanitizer

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what the build, the tests, the examples and the benchmarks need,
 # and does nothing when it is all there already, so that every configure of
 # the default preset can run it:

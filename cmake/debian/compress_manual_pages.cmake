@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run by CPack once the files are in place and before it packs them
 # (CPACK_PRE_BUILD_SCRIPTS): Debian wants manual pages compressed, and
 # compressed the reproducible way, without a name or time stamp.

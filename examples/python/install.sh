@@ -1,2 +1,2 @@
 /usr/bin/python3 -m venv ~/venvs/byteblend
-~/venvs/byteblend/bin/pip install ./python Pillow
+~/venvs/byteblend/bin/pip install . Pillow

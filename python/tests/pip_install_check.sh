@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The README's install commands (examples/python/install.sh), run from the
-# source tree with HOME in a scratch folder: pip builds ./python into a new
-# venv made from /usr/bin/python3. Then the package is imported from another
+# source tree with HOME in a scratch folder: pip builds the source tree (the
+# root's pyproject.toml) into a new venv made from /usr/bin/python3. Then the package is imported from another
 # folder, without LD_LIBRARY_PATH or PYTHONPATH, and blends Pillow images.
 # On Debian with python3-numpy installed (tools/set_up_machine.sh installs
 # it), /usr/include/python3.X/numpy holds numpy 1.x headers beside the venv's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The formula of the red, green and blue channel kernels; which bytes it is
 // applied to (every third one, from the channel's offset) is the loop's job.
 #ifndef BYTEBLEND_FORMULAS_CHANNEL_HPP

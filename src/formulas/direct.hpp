@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Formulas that work on the byte values 0..255 themselves. Each is a
 // template over a lane kit, so one definition serves the plain route and
 // every vector route; t is the top value and b the bottom value.

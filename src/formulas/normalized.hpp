@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Formulas defined on values scaled into 0..1 in single precision.
 //
 // Screen and overlay always land strictly between two integers before their

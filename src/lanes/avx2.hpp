@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 32 bytes at a time with AVX2 and FMA. Like the SSE2 kit, but twice as
 // wide and normalizing with fused multiply-adds instead of a division.
 // Tails are left to the scalar route.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 64 bytes at a time with AVX-512 BW. Byte-masked loads and stores let the
 // tails and the channel kernels touch exactly the bytes they visit: a lane
 // outside the mask is neither read (it cannot fault) nor written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // x / 255 for whole numbers x in 0..255, correctly rounded like the IEEE
 // division, but with a multiply and a fused multiply-add instead of the far
 // slower divide: 1/255 is split into the nearest float and the nearest float

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lane kit of the instruction set that this translation unit is
 // compiled for, as TargetLanes.
 #ifndef BYTEBLEND_LANES_FOR_TARGET_HPP

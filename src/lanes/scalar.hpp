@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One value at a time: the plain route, and the tail of every vector route
 // that cannot mask its memory accesses.
 //

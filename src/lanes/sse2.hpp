@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 16 bytes at a time with the SSE2 instructions that every x86-64 CPU has.
 // The lane types are GCC vector types, so the formulas' operators (+, -, &,
 // ^, >>, *, /, comparisons and ?:) apply lane by lane; intrinsics cover
