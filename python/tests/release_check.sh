@@ -9,9 +9,10 @@
 #   4. Each repaired wheel goes into a fresh venv (another interpreter of the
 #      same version where the machine has two, e.g. pyenv's 3.11 for the
 #      wheel Debian's 3.11 built) with a PATH that holds no compiler and no
-#      CMake, pip told to take wheels only, beside numpy 1.26 or 2.x; the
-#      sdist's copy of the package's tests runs there (all but the Dask one,
-#      which needs a cluster's worth of packages, and the timed GIL one).
+#      CMake, pip told to take wheels only, beside numpy 1.26 or 2.x and
+#      Pillow (whose images the package takes); the sdist's copy of the
+#      package's tests runs there (all but the Dask one, which needs a
+#      cluster's worth of packages, and the timed GIL one).
 # Versions: RELEASE_PYTHONS (default "3.9 3.11 3.13"); numpy 1.26 with 3.9,
 # numpy 2 with the others. Interpreters: /usr/bin/python3.X and pyenv's
 # ($PYENV_ROOT, default ~/.pyenv). A version the machine lacks fails.
@@ -114,7 +115,7 @@ for minor in "${versions[@]}"; do
     fi
   done
   PATH=$path "$venv/bin/python" -m pip install -q --only-binary=:all: \
-    "$wheel" "$numpy" pytest >"$work/install-$minor.log" 2>&1 ||
+    "$wheel" "$numpy" pytest Pillow >"$work/install-$minor.log" 2>&1 ||
     { cat "$work/install-$minor.log"; fail "pip could not install $(basename "$wheel")"; }
   (cd "$work/elsewhere" && PATH=$path "$venv/bin/python" - "$version" <<'PY'
 import sys
