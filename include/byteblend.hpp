@@ -13,12 +13,17 @@
 #error "byteblend.hpp needs C++20 (compile with -std=c++20 or later)"
 #else
 
+#include <linux/futex.h>
 #include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -390,15 +395,190 @@ inline bool overlaps_partly(std::span<const std::uint8_t> a,
 // no two threads write into the same cache line.
 inline constexpr std::size_t array_granule = 192;
 
+// The threads that split_across_threads hands pieces to: usable_cores() - 1
+// workers, started at the first call that splits and parked between calls,
+// so that a call costs a wake-up rather than a thread's start and join.
+//
+// One call uses the pool at a time; a call that finds it busy (another
+// thread's blend, or a blend inside a piece) runs its pieces itself, one
+// after another, so no call waits for another and no work is lost. The
+// calling thread takes the first piece, then any piece that no worker has
+// claimed yet: on a loaded machine, where a worker may not run for
+// milliseconds, the call does not wait for it. A worker spins for a few
+// microseconds after its piece, so that a call soon after the last finds it
+// awake, then sleeps on a futex. The pool is never destroyed: its workers
+// may still be asleep in it while the program exits, and touch nothing else.
+// A child of fork() has none of its parent's threads, so the pool belongs to
+// the process that made it and a child makes its own.
+class WorkerPool {
+public:
+  // A piece of a call: run(context, piece).
+  using PieceFunction = void(void *context, std::size_t piece);
+
+  // The pool of this process, made and started at the first call.
+  static WorkerPool &of_this_process() {
+    static std::atomic<WorkerPool *> current{nullptr};
+    const pid_t pid = getpid();
+    WorkerPool *pool = current.load(std::memory_order_acquire);
+    while (pool == nullptr || pool->owner_ != pid) {
+      // Deliberately leaked; a parent's pool that a child inherits is
+      // never used again by the child.
+      auto *made = new WorkerPool(pid);
+      if (current.compare_exchange_strong(pool, made,
+                                          std::memory_order_acq_rel)) {
+        made->start();
+        return *made;
+      }
+      delete made; // never started
+    }
+    return *pool;
+  }
+
+  // The threads a call may use at most: the workers and the caller.
+  unsigned threads() const {
+    return workers_.load(std::memory_order_relaxed) + 1;
+  }
+
+  // Runs run(context, p) for every p in [0, pieces), the caller taking
+  // piece 0, and returns when all have returned. run must not throw.
+  void run(std::size_t pieces, PieceFunction *run, void *context) {
+    if (pieces <= 1 || busy_.exchange(true, std::memory_order_acquire)) {
+      for (std::size_t piece = 0; piece < pieces; ++piece) {
+        run(context, piece);
+      }
+      return;
+    }
+    function_ = run;
+    context_ = context;
+    finished_.store(0, std::memory_order_relaxed);
+    const std::uint32_t generation = generation_.load() + 1;
+    claim_.store(pack(generation, 1, pieces), std::memory_order_release);
+    generation_.store(generation);
+    if (sleeping_workers_.load() != 0) {
+      futex_wake(generation_);
+    }
+    run(context, 0);
+    while (run_claimed_piece(generation)) {
+      finished_.fetch_add(1);
+    }
+    // Every piece has been claimed; wait for the workers' to end.
+    const auto others = static_cast<std::uint32_t>(pieces - 1);
+    for (int spin = 0; spin < spin_limit && finished_.load() != others;
+         ++spin) {
+      pause();
+    }
+    if (finished_.load() != others) {
+      caller_sleeping_.store(true);
+      for (std::uint32_t seen = finished_.load(); seen != others;
+           seen = finished_.load()) {
+        futex_wait(finished_, seen);
+      }
+      caller_sleeping_.store(false);
+    }
+    busy_.store(false, std::memory_order_release);
+  }
+
+private:
+  // Pauses of a spin before sleeping: a few microseconds.
+  static constexpr int spin_limit = 1 << 12;
+
+  explicit WorkerPool(pid_t owner) : owner_(owner) {}
+
+  void start() {
+    const unsigned wanted = std::min(usable_cores(), 1U << 15) - 1;
+    for (unsigned i = 0; i < wanted; ++i) {
+      try {
+        std::thread(&WorkerPool::work, this).detach();
+        workers_.fetch_add(1, std::memory_order_relaxed);
+      } catch (const std::system_error &) {
+        break; // fewer workers; the callers take their pieces
+      }
+    }
+  }
+
+  // The claim word: the call's generation, the next piece, the pieces.
+  static std::uint64_t pack(std::uint32_t generation, std::size_t next,
+                            std::size_t pieces) {
+    return std::uint64_t{generation} << 32 | std::uint64_t{next} << 16 |
+           std::uint64_t{pieces};
+  }
+
+  // Claims the next piece of the call of this generation and runs it; false
+  // when no piece is left (or the call is over).
+  bool run_claimed_piece(std::uint32_t generation) {
+    std::uint64_t claim = claim_.load(std::memory_order_acquire);
+    while (true) {
+      const std::size_t next = (claim >> 16) & 0xFFFF;
+      const std::size_t pieces = claim & 0xFFFF;
+      if (claim >> 32 != generation || next >= pieces) {
+        return false;
+      }
+      if (claim_.compare_exchange_weak(claim, claim + (1U << 16),
+                                       std::memory_order_acquire)) {
+        function_(context_, next);
+        return true;
+      }
+    }
+  }
+
+  [[noreturn]] void work() {
+    std::uint32_t seen = generation_.load();
+    while (true) {
+      for (int spin = 0; spin < spin_limit && generation_.load() == seen;
+           ++spin) {
+        pause();
+      }
+      if (generation_.load() == seen) {
+        sleeping_workers_.fetch_add(1);
+        futex_wait(generation_, seen);
+        sleeping_workers_.fetch_sub(1);
+        continue;
+      }
+      seen = generation_.load();
+      while (run_claimed_piece(seen)) {
+        finished_.fetch_add(1);
+        if (caller_sleeping_.load()) {
+          futex_wake(finished_);
+        }
+      }
+    }
+  }
+
+  static void pause() { __builtin_ia32_pause(); }
+  static void futex_wait(std::atomic<std::uint32_t> &word,
+                         std::uint32_t expected) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word),
+            FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
+  }
+  static void futex_wake(std::atomic<std::uint32_t> &word) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word),
+            FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+  }
+
+  const pid_t owner_;
+  std::atomic<unsigned> workers_{0};
+  std::atomic<bool> busy_{false};
+  // The call's pieces; written by the caller before it publishes claim_.
+  PieceFunction *function_ = nullptr;
+  void *context_ = nullptr;
+  std::atomic<std::uint64_t> claim_{0};
+  std::atomic<std::uint32_t> generation_{0};
+  std::atomic<std::uint32_t> finished_{0};
+  std::atomic<std::uint32_t> sleeping_workers_{0};
+  std::atomic<bool> caller_sleeping_{false};
+};
+
 // Calls work(first, last) on contiguous ranges that together cover
-// [0, count) exactly once, each range on its own thread (the calling thread
-// takes the first), and returns when all are done. Each range's first index
-// is a multiple of granule (positive). threads 0 means one per usable core,
-// and no more threads than usable_cores() are ever started; with threads 1
-// it is work(0, count) on the calling thread. An exception from work on any
-// thread is rethrown here once every range is done (the first range's, else
-// the next one's); a thread that cannot be started leaves its range to the
-// calling thread.
+// [0, count) exactly once, up to `threads` of them (0: one per usable core),
+// and returns when all are done. Each range's first index is a multiple of
+// granule (positive). The calling thread takes the first range; the others
+// go to the WorkerPool's parked workers, so no thread is started per call
+// and no more than usable_cores() threads ever work on one call. A range
+// that no worker has taken by the time the caller is done with its own
+// (the workers busy with another call, or not yet run by a loaded machine)
+// the caller runs itself. With threads 1 it is work(0, count) on the calling
+// thread. An exception from work on any thread is rethrown here once every
+// range is done (the first range's, else the next one's).
 template <class Work>
 void split_across_threads(std::size_t count, std::size_t granule,
                           unsigned threads, Work work) {
@@ -410,29 +590,30 @@ void split_across_threads(std::size_t count, std::size_t granule,
     work(std::size_t{0}, count);
     return;
   }
-  const std::size_t span = (granules + ranges - 1) / ranges * granule;
-  std::vector<std::exception_ptr> failures(ranges);
-  const auto run = [&work, &failures, count, span](std::size_t range) {
-    try {
-      const std::size_t first = range * span;
-      work(first, std::min(count, first + span));
-    } catch (...) {
-      failures[range] = std::current_exception();
-    }
-  };
-  {
-    std::vector<std::jthread> helpers;
-    helpers.reserve(ranges - 1);
-    for (std::size_t range = 1; range < ranges && range * span < count;
-         ++range) {
-      try {
-        helpers.emplace_back(run, range);
-      } catch (const std::system_error &) {
-        run(range);
-      }
-    }
-    run(0);
-  } // the helpers join here
+  WorkerPool &pool = WorkerPool::of_this_process();
+  const std::size_t pieces = std::min<std::size_t>(ranges, pool.threads());
+  const std::size_t span = (granules + pieces - 1) / pieces * granule;
+  std::vector<std::exception_ptr> failures(pieces);
+  struct Call {
+    Work &work;
+    std::vector<std::exception_ptr> &failures;
+    std::size_t count, span;
+  } call{work, failures, count, span};
+  pool.run(
+      pieces,
+      [](void *context, std::size_t piece) {
+        Call &c = *static_cast<Call *>(context);
+        const std::size_t first = piece * c.span;
+        if (first >= c.count && piece != 0) {
+          return;
+        }
+        try {
+          c.work(first, std::min(c.count, first + c.span));
+        } catch (...) {
+          c.failures[piece] = std::current_exception();
+        }
+      },
+      &call);
   for (const std::exception_ptr &failure : failures) {
     if (failure) {
       std::rethrow_exception(failure);

@@ -232,7 +232,7 @@ TEST(ThreadsFor, ClampedToCoresAndPiecesOfAMebibyte) {
 }
 
 // The ranges cover [0, count) once, in order, each starting on a granule,
-// no more of them than threads or usable cores, each on its own thread.
+// no more of them than threads or usable cores, nor threads than ranges.
 TEST(SplitAcrossThreads, RangesCoverEverythingOnceOnGranules) {
   const unsigned cores = byteblend::usable_cores();
   for (const std::size_t granule : {std::size_t{1}, std::size_t{192}}) {
@@ -244,7 +244,8 @@ TEST(SplitAcrossThreads, RangesCoverEverythingOnceOnGranules) {
         const unsigned most = threads == 0 ? cores : std::min(threads, cores);
         ASSERT_FALSE(s.ranges.empty()) << count;
         EXPECT_LE(s.ranges.size(), most) << count << " on " << threads;
-        EXPECT_EQ(s.threads.size(), s.ranges.size())
+        // The caller runs a range no worker has taken yet.
+        EXPECT_LE(s.threads.size(), s.ranges.size())
             << count << " on " << threads;
         std::size_t next = 0;
         for (const auto &[first, last] : s.ranges) {
@@ -283,7 +284,7 @@ TEST(SplitAcrossThreads, NeverMoreThreadsThanUsableCores) {
   const Split s =
       split(count, byteblend::detail::array_granule, kPastAnyMachine);
   EXPECT_LE(s.threads.size(), byteblend::usable_cores());
-  EXPECT_EQ(s.ranges.size(), s.threads.size());
+  EXPECT_LE(s.ranges.size(), byteblend::usable_cores());
   EXPECT_EQ(s.ranges.back().second, count);
 }
 
