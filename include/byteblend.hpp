@@ -169,29 +169,76 @@ inline constexpr std::size_t default_chunk = std::size_t{3} << 28;
 struct Options {
   // Threads to blend on: 1 keeps the work on the calling thread, 0 means one
   // per core this process may use (usable_cores()). Never more threads than
-  // that, nor than pieces of smallest_piece bytes, are started, so a larger
-  // count is clamped, and arrays below threaded_from stay on the calling
-  // thread. The bytes are the same for every count.
+  // that, nor than pieces of smallest_piece(mode) bytes, are used, so a
+  // larger count is clamped, and arrays below threaded_from(mode) stay on the
+  // calling thread. The bytes are the same for every count.
   unsigned threads = 1;
   // Each kernel call takes at most this many bytes: a positive multiple of 3
   // below 2^31. Set it by name, `{.chunk = 3 * 1024}`.
   std::size_t chunk = default_chunk;
 };
 
-// Arrays shorter than this stay on the calling thread whatever
-// Options::threads says: below it, starting and joining the other threads
-// costs more than they save. Measured with byteblend_bench's split/ and
-// single/ benchmarks (AMD EPYC, two cores; medians of 5), two threads
-// against one, AdditionBlend and MultiplicationBlend: 0.27 and 0.24 at
-// 256 KiB, 0.75 and 0.66 at 1 MiB, 1.00 and 0.97 at 2 MiB, 1.14 and 1.23 at
-// 4 MiB, 1.66 and 1.36 at 8 MiB.
-inline constexpr std::size_t threaded_from = std::size_t{4} << 20;
+// When a blend is worth splitting across threads, per mode. A split call
+// costs split_call_ns more than its pieces (waking the parked workers and
+// waiting for the last); a piece must take at least twice that on one core,
+// so no thread is given fewer than smallest_piece(mode) bytes and arrays
+// below threaded_from(mode), two such pieces, stay on the calling thread
+// whatever Options::threads says.
+//
+// The modes that one core blends faster than memory delivers (addition,
+// screen, ...) gain from a second core only where it adds bandwidth: their
+// pieces are at least streaming_piece, the size from which the kernels write
+// with streaming stores. A 6 MB array cut in two 3 MB pieces loses those
+// stores and, with them, more than the second core gives: screen on 1080p
+// RGB took 1.5x as long as two 3 MB calls on one core as in one 6 MB call.
+// The others (overlay, dodge, burn) are bound by their arithmetic and split
+// as soon as the pieces pay for the call.
+//
+// Measured with byteblend_bench (bench/report.py prints the figures and the
+// pieces they give): bytes_per_ns is the mode's exported kernel on one
+// thread at 1 MiB, in cache; split_call_ns is pool_wake (a split call of
+// two empty pieces after the workers have gone to sleep: the worst case; a
+// call right after another finds them spinning, 0.1-1 us). A 2-core AMD
+// EPYC (Zen 4, AVX-512) with 2 MiB of L2 a core; medians of 5.
+struct SplitCost {
+  double bytes_per_ns;
+  bool memory_bound;
+};
+inline constexpr double split_call_ns = 10'000;
+inline constexpr std::size_t streaming_piece = std::size_t{4} << 20;
+// In the order of the enum.
+inline constexpr std::array<SplitCost, 13> split_costs = {{
+    {28.0, true},  // addition
+    {28.0, true},  // subtraction
+    {22.0, true},  // multiplication
+    {22.0, true},  // screen
+    {14.0, false}, // overlay
+    {28.0, true},  // lighten
+    {28.0, true},  // darken
+    {5.5, false},  // color_dodge
+    {6.5, false},  // color_burn
+    {28.0, true},  // opacity
+    {20.0, true},  // red_channel
+    {20.0, true},  // green_channel
+    {20.0, true},  // blue_channel
+}};
 
-// No thread is given fewer bytes than this: in the measurements above, two
-// threads on pieces of 1 MiB (2 MiB in all) are just as fast as one, so a
-// thread with less to do costs more than it saves. It also bounds the
-// threads of a large count on a small array: 4 MiB never gets more than 4.
-inline constexpr std::size_t smallest_piece = std::size_t{1} << 20;
+// The fewest bytes a thread is given for this mode: a whole number of
+// 192-byte granules (see detail::array_granule).
+constexpr std::size_t smallest_piece(Mode mode) {
+  const SplitCost cost = split_costs[static_cast<std::size_t>(mode)];
+  if (cost.memory_bound) {
+    return streaming_piece;
+  }
+  const auto bytes =
+      static_cast<std::size_t>(cost.bytes_per_ns * 2 * split_call_ns);
+  return (bytes + 191) / 192 * 192;
+}
+
+// Arrays shorter than this stay on the calling thread: two smallest pieces.
+constexpr std::size_t threaded_from(Mode mode) {
+  return 2 * smallest_piece(mode);
+}
 
 namespace detail {
 
@@ -361,18 +408,18 @@ inline unsigned usable_cores() {
 
 namespace detail {
 
-// The threads that blend() and the image blend() use for `bytes` bytes when
-// `requested` were asked for (0: every usable core): 1 below threaded_from,
-// never more than usable_cores(), nor more than pieces of smallest_piece
-// bytes. A count past any machine is simply clamped.
-inline unsigned threads_for(std::size_t bytes, unsigned requested) {
-  if (bytes < threaded_from) {
+// The threads that blend() and the image blend() use for `bytes` bytes of
+// this mode when `requested` were asked for (0: every usable core): 1 below
+// threaded_from(mode), never more than usable_cores(), nor more than pieces
+// of smallest_piece(mode) bytes. A count past any machine is simply clamped.
+inline unsigned threads_for(Mode mode, std::size_t bytes, unsigned requested) {
+  if (bytes < threaded_from(mode)) {
     return 1;
   }
   const unsigned cores = usable_cores();
   const unsigned wanted = requested == 0 ? cores : std::min(requested, cores);
   return static_cast<unsigned>(
-      std::min<std::size_t>(wanted, bytes / smallest_piece));
+      std::min<std::size_t>(wanted, bytes / smallest_piece(mode)));
 }
 
 // Whether a and b share a byte without starting at the same one. The
@@ -626,8 +673,9 @@ void split_across_threads(std::size_t count, std::size_t granule,
 // Blends top onto bottom into result, byte by byte, for any size. result may
 // be top or bottom itself. The channel modes write only their channel of each
 // packed RGB pixel and leave the other two bytes of result as they were.
-// Arrays of threaded_from bytes or more are cut into up to options.threads
-// pieces (detail::threads_for), each blended on its own thread. Throws
+// Arrays of threaded_from(mode) bytes or more are cut into up to
+// options.threads pieces (detail::threads_for), blended at once by the
+// calling thread and the workers of detail::WorkerPool. Throws
 // std::invalid_argument when the three sizes differ, when result overlaps top
 // or bottom without being that very array, or when the chunk is not a positive
 // multiple of 3 that a kernel can take.
@@ -660,7 +708,7 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
   }
   detail::split_across_threads(
       top.size(), detail::array_granule,
-      detail::threads_for(top.size(), options.threads),
+      detail::threads_for(mode, top.size(), options.threads),
       [&](std::size_t first, std::size_t last) {
         for (std::size_t offset = first; offset < last; offset += chunk) {
           const std::size_t length = std::min(chunk, last - offset);

@@ -2,7 +2,7 @@
 // threads a size gets, the ranges that split_across_threads hands out,
 // exceptions from the threads, and bytes identical to one thread for every
 // thread count and mode, on sizes around the range boundaries and around
-// threaded_from.
+// each mode's threaded_from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -201,33 +201,48 @@ TEST(UsableCores, CountsTheCpusThisProcessMayUse) {
   }
 }
 
-// How many threads a size gets: 1 below threaded_from, otherwise no more
-// than asked for, than usable cores, or than pieces of 1 MiB.
-TEST(ThreadsFor, ClampedToCoresAndPiecesOfAMebibyte) {
+// How many threads a size gets: 1 below the mode's threaded_from,
+// otherwise no more than asked for, than usable cores, or than pieces of
+// the mode's smallest_piece; the memory-bound modes in pieces that keep the
+// kernels' streaming stores.
+TEST(ThreadsFor, ClampedToCoresAndTheModesPieces) {
   const unsigned cores = byteblend::usable_cores();
   constexpr std::size_t kMiB = std::size_t{1} << 20;
-  static_assert(byteblend::smallest_piece == kMiB);
+  static_assert(byteblend::smallest_piece(Mode::screen) == 4 * kMiB);
+  static_assert(byteblend::threaded_from(Mode::addition) == 8 * kMiB);
+  static_assert(byteblend::threaded_from(Mode::color_dodge) < kMiB);
+  static_assert(byteblend::threaded_from(Mode::overlay) < 4 * kMiB);
   struct Case {
+    Mode mode;
     std::size_t bytes;
     unsigned requested;
     unsigned at_most; // before the cores
   };
+  const std::size_t dodge = byteblend::smallest_piece(Mode::color_dodge);
   for (const Case c : {
-           Case{0, 0, 1},
-           Case{byteblend::threaded_from - 1, 0, 1},
-           Case{byteblend::threaded_from - 1, kPastAnyMachine, 1},
-           Case{4 * kMiB, kPastAnyMachine, 4},
-           Case{4 * kMiB, 0, 4},
-           Case{5 * kMiB - 1, 7, 4},
-           Case{5 * kMiB, 7, 5},
-           Case{64 * kMiB, 2, 2},
-           Case{64 * kMiB, 1, 1},
-           Case{std::size_t{1} << 40, kPastAnyMachine, kPastAnyMachine},
-           Case{std::size_t{1} << 40, 0, kPastAnyMachine},
+           Case{Mode::addition, 0, 0, 1},
+           Case{Mode::addition, 8 * kMiB - 1, 0, 1},
+           Case{Mode::addition, 8 * kMiB - 1, kPastAnyMachine, 1},
+           Case{Mode::screen, 6220800, 0, 1}, // 1080p RGB
+           Case{Mode::addition, 8 * kMiB, kPastAnyMachine, 2},
+           Case{Mode::addition, 8 * kMiB, 0, 2},
+           Case{Mode::screen, 20 * kMiB - 1, 7, 4},
+           Case{Mode::screen, 20 * kMiB, 7, 5},
+           Case{Mode::addition, 64 * kMiB, 2, 2},
+           Case{Mode::addition, 64 * kMiB, 1, 1},
+           Case{Mode::color_dodge, 2 * dodge - 1, 0, 1},
+           Case{Mode::color_dodge, 2 * dodge, 0, 2},
+           Case{Mode::color_dodge, 3 * dodge, 7, 3},
+           Case{Mode::color_burn, 6220800, 0, kPastAnyMachine},
+           Case{Mode::overlay, 6220800, 1, 1},
+           Case{Mode::blue_channel, std::size_t{1} << 40, kPastAnyMachine,
+                kPastAnyMachine},
+           Case{Mode::opacity, std::size_t{1} << 40, 0, kPastAnyMachine},
        }) {
-    EXPECT_EQ(byteblend::detail::threads_for(c.bytes, c.requested),
+    EXPECT_EQ(byteblend::detail::threads_for(c.mode, c.bytes, c.requested),
               std::min(c.at_most, cores))
-        << c.bytes << " bytes, " << c.requested << " threads";
+        << byteblend::name(c.mode) << ", " << c.bytes << " bytes, "
+        << c.requested << " threads";
   }
 }
 
@@ -280,7 +295,7 @@ TEST(SplitAcrossThreads, UsesTheThreadsItIsGiven) {
 // A thread count past any machine starts no more threads than there are
 // usable cores, rather than one a granule.
 TEST(SplitAcrossThreads, NeverMoreThreadsThanUsableCores) {
-  const std::size_t count = byteblend::threaded_from;
+  const std::size_t count = std::size_t{4} << 20;
   const Split s =
       split(count, byteblend::detail::array_granule, kPastAnyMachine);
   EXPECT_LE(s.threads.size(), byteblend::usable_cores());
@@ -319,21 +334,29 @@ TEST(SplitAcrossThreads, ExceptionFromAnyThreadReachesTheCaller) {
   }
 }
 
-// Every mode, every thread count, with small chunks too: the bytes equal
+// Every mode, every thread count, with small chunks too, on sizes around
+// the mode's threaded_from and a piece boundary past it: the bytes equal
 // one kernel call over the whole array, and the channel modes leave the
 // other bytes alone.
 TEST(BlendOnThreads, SameBytesForEveryThreadCount) {
   constexpr std::uint8_t kMarker = 0x3C;
-  const std::size_t from = byteblend::threaded_from;
   const std::size_t g = byteblend::detail::array_granule;
-  const std::size_t largest = from + 7 * g + 2;
+  std::size_t largest = 0;
+  for (const Mode mode : byteblend::all_modes) {
+    largest = std::max(largest, byteblend::threaded_from(mode) + 7 * g + 2);
+  }
   const auto top = random_bytes(largest, 1);
   const auto bottom = random_bytes(largest, 2);
-  for (const std::size_t size :
-       {from - 1, from, from + g - 1, from + 7 * g + 2}) {
-    const std::span<const std::uint8_t> t(top.data(), size);
-    const std::span<const std::uint8_t> b(bottom.data(), size);
-    for (const Mode mode : byteblend::all_modes) {
+  for (const Mode mode : byteblend::all_modes) {
+    const std::size_t from = byteblend::threaded_from(mode);
+    const std::size_t piece = byteblend::smallest_piece(mode);
+    for (const std::size_t size :
+         {from - 1, from, from + g - 1, from + piece - 1, from + 7 * g + 2}) {
+      if (size > largest) {
+        continue;
+      }
+      const std::span<const std::uint8_t> t(top.data(), size);
+      const std::span<const std::uint8_t> b(bottom.data(), size);
       std::vector<std::uint8_t> expected(size, kMarker);
       byteblend::kernel(mode)(static_cast<std::int32_t>(size), t.data(),
                               b.data(), expected.data());
@@ -362,7 +385,7 @@ TEST(BlendOnThreads, SameBytesForEveryThreadCount) {
 
 // In place, on every thread count: result is top itself.
 TEST(BlendOnThreads, ResultMayBeTop) {
-  const std::size_t size = byteblend::threaded_from + 1000;
+  const std::size_t size = byteblend::threaded_from(Mode::screen) + 1000;
   const auto top = random_bytes(size, 3);
   const auto bottom = random_bytes(size, 4);
   for (const Mode mode : {Mode::screen, Mode::green_channel}) {
