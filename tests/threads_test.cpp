@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "byteblend.hpp"
@@ -398,6 +399,103 @@ TEST(BlendOnThreads, ResultMayBeTop) {
           << byteblend::name(mode) << ", threads " << threads;
     }
   }
+}
+
+// The pool of workers behind the split: one call at a time uses it, and a
+// call that finds it busy runs its pieces itself.
+
+// An array that every mode splits, and the bytes one kernel call gives.
+struct PoolCase {
+  Mode mode;
+  std::vector<std::uint8_t> top, bottom, expected;
+};
+PoolCase pool_case(Mode mode, unsigned seed) {
+  const std::size_t size = byteblend::threaded_from(mode) + 1000;
+  PoolCase c{mode, random_bytes(size, seed), random_bytes(size, seed + 1),
+             std::vector<std::uint8_t>(size)};
+  byteblend::kernel(mode)(static_cast<std::int32_t>(size), c.top.data(),
+                          c.bottom.data(), c.expected.data());
+  return c;
+}
+bool blends_right(const PoolCase &c, unsigned threads) {
+  std::vector<std::uint8_t> result(c.top.size());
+  byteblend::blend(c.mode, c.top, c.bottom, result, {.threads = threads});
+  return result == c.expected;
+}
+
+// Many threads blending at once, each on its own arrays and several times,
+// all through the one pool: every result is whole.
+TEST(WorkerPool, ManyCallersAtOnce) {
+  constexpr int kCallers = 6;
+  constexpr int kCalls = 4;
+  const Mode modes[] = {Mode::color_dodge, Mode::overlay, Mode::color_burn};
+  std::vector<PoolCase> cases;
+  for (int i = 0; i < kCallers; ++i) {
+    cases.push_back(pool_case(modes[i % 3], 10U + 2U * i));
+  }
+  std::vector<int> right(kCallers, 0);
+  std::vector<std::thread> callers;
+  for (int i = 0; i < kCallers; ++i) {
+    callers.emplace_back([&, i] {
+      for (int call = 0; call < kCalls; ++call) {
+        right[i] += blends_right(cases[i], call % 2 == 0 ? 0 : 2) ? 1 : 0;
+      }
+    });
+  }
+  for (std::thread &caller : callers) {
+    caller.join();
+  }
+  EXPECT_EQ(right, std::vector<int>(kCallers, kCalls));
+}
+
+// The workers are started once and kept: many splitting calls run on no
+// more kernel threads than there are usable cores (the caller and its
+// workers), rather than on new ones each call.
+TEST(WorkerPool, NoThreadStartedPerCall) {
+  std::mutex lock;
+  std::set<pid_t> seen;
+  for (int call = 0; call < 8; ++call) {
+    byteblend::detail::split_across_threads(1 << 16, 1, 0,
+                                            [&](std::size_t, std::size_t) {
+                                              const std::scoped_lock held(lock);
+                                              seen.insert(gettid());
+                                            });
+  }
+  EXPECT_LE(seen.size(), byteblend::usable_cores());
+}
+
+// A blend inside a piece of another split finds the pool busy and runs on
+// its own thread: it neither waits for the pool nor loses a piece.
+TEST(WorkerPool, BlendInsideAPiece) {
+  const PoolCase c = pool_case(Mode::color_dodge, 20);
+  std::mutex lock;
+  int right = 0;
+  byteblend::detail::split_across_threads(
+      4, 1, 0, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+          const bool ok = blends_right(c, 0);
+          const std::scoped_lock held(lock);
+          right += ok ? 1 : 0;
+        }
+      });
+  EXPECT_EQ(right, 4);
+}
+
+// A child of fork() has none of its parent's workers: it blends on a pool
+// of its own, and the parent's pool still works afterwards.
+TEST(WorkerPool, ForkChildBlendsAndSoDoesTheParent) {
+  const PoolCase c = pool_case(Mode::color_burn, 30);
+  ASSERT_TRUE(blends_right(c, 0)); // the parent's pool is running
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    const bool ok = blends_right(c, 0) && blends_right(c, 2);
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(blends_right(c, 0));
 }
 
 } // namespace
