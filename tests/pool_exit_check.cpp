@@ -1,6 +1,8 @@
 // A program that returns from main while another thread blends on the
 // worker pool, after blends that left its workers parked: the exit must not
-// crash or hang on the workers, which outlive every static destructor.
+// crash or hang on the workers, which outlive every static destructor. The
+// arrays are never freed, as a program that exits while blending must keep
+// them.
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -10,8 +12,10 @@
 int main() {
   const std::size_t size =
       byteblend::threaded_from(byteblend::Mode::color_dodge) * 4;
-  static std::vector<std::uint8_t> top(size, 200), bottom(size, 100),
-      result(size);
+  // Held by static pointers, so that leak checkers see them reachable.
+  static const auto &top = *new std::vector<std::uint8_t>(size, 200);
+  static const auto &bottom = *new std::vector<std::uint8_t>(size, 100);
+  static auto &result = *new std::vector<std::uint8_t>(size);
   for (int i = 0; i < 3; ++i) {
     byteblend::blend(byteblend::Mode::color_dodge, top, bottom, result,
                      {.threads = 0});
