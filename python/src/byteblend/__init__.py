@@ -23,9 +23,10 @@ out
     may be top or bottom itself (a blend in place) but may not overlap them
     any other way.
 threads
-    None: every core for arrays large enough to gain from it; 1: the
-    calling thread only; N: N threads (any positive int). The bytes are the
-    same for every count.
+    None: up to every core, where more threads pay for the mode and size
+    (color dodge, burn and overlay from a few hundred KiB, the other modes
+    from 8 MiB), else the calling thread; 1: the calling thread only; N: up
+    to N threads (any positive int). The bytes are the same for every count.
 
 Arrays need not be contiguous: views such as ``image[:, ::2]`` or
 ``image[100:200, 50:300]`` are blended row by row where their rows are
