@@ -482,7 +482,7 @@ public:
   }
 
   // The threads a call may use at most: the workers and the caller.
-  unsigned threads() const {
+  [[nodiscard]] unsigned threads() const {
     return workers_.load(std::memory_order_relaxed) + 1;
   }
 

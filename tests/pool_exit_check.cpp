@@ -4,12 +4,15 @@
 // arrays are never freed, as a program that exits while blending must keep
 // them.
 #include <cstdint>
+#include <exception>
 #include <thread>
 #include <vector>
 
 #include "byteblend.hpp"
 
-int main() {
+namespace {
+
+int blend_and_return() {
   const std::size_t size =
       byteblend::threaded_from(byteblend::Mode::color_dodge) * 4;
   // Held by static pointers, so that leak checkers see them reachable.
@@ -29,4 +32,14 @@ int main() {
   }).detach();
   std::this_thread::yield();
   return result[0] == 255 ? 0 : 1;
+}
+
+} // namespace
+
+int main() {
+  try {
+    return blend_and_return();
+  } catch (const std::exception &) {
+    return 1;
+  }
 }

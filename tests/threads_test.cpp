@@ -430,11 +430,13 @@ TEST(WorkerPool, ManyCallersAtOnce) {
   constexpr int kCalls = 4;
   const Mode modes[] = {Mode::color_dodge, Mode::overlay, Mode::color_burn};
   std::vector<PoolCase> cases;
+  cases.reserve(kCallers);
   for (int i = 0; i < kCallers; ++i) {
     cases.push_back(pool_case(modes[i % 3], 10U + 2U * i));
   }
   std::vector<int> right(kCallers, 0);
   std::vector<std::thread> callers;
+  callers.reserve(kCallers);
   for (int i = 0; i < kCallers; ++i) {
     callers.emplace_back([&, i] {
       for (int call = 0; call < kCalls; ++call) {
