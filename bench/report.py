@@ -145,7 +145,8 @@ def print_threads(rates, kernels):
         print(line)
     print("('!': below the goal)")
     print()
-    print("one-thread bytes/ns at 1 MiB (byteblend::split_costs):")
+    print("one-thread bytes/ns at 1 MiB, medians (byteblend::split_costs "
+          "holds the best of 15):")
     for kernel in kernels:
         rate = rates.get((kernel, 1 << 20))
         if rate:

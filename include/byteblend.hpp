@@ -185,42 +185,50 @@ struct Options {
 // below threaded_from(mode), two such pieces, stay on the calling thread
 // whatever Options::threads says.
 //
-// The modes that one core blends faster than memory delivers (addition,
-// screen, ...) gain from a second core only where it adds bandwidth: their
-// pieces are at least streaming_piece, the size from which the kernels write
-// with streaming stores. A 6 MB array cut in two 3 MB pieces loses those
-// stores and, with them, more than the second core gives: screen on 1080p
-// RGB took 1.5x as long as two 3 MB calls on one core as in one 6 MB call.
-// The others (overlay, dodge, burn) are bound by their arithmetic and split
-// as soon as the pieces pay for the call.
+// The memory-bound modes gain from a second core only where it adds
+// bandwidth: their pieces are at least streaming_piece, the size from which
+// the kernels write with streaming stores. A smaller piece loses them: on
+// 1080p RGB (6 MB) two 3 MB calls back to back on one core took 1.33x
+// (screen), 1.42x (multiplication), 1.46x (addition) the time of one 6 MB
+// call, and two threads started per call made a 1080p screen slower than
+// one thread. Overlay loses as much (1.45x) but does enough arithmetic that
+// two cores still win; dodge and burn lose nothing (0.99x). Those three are
+// bound by their arithmetic and split as soon as the pieces pay for the
+// call.
 //
-// Measured with byteblend_bench (bench/report.py prints the figures and the
-// pieces they give): bytes_per_ns is the mode's exported kernel on one
-// thread at 1 MiB, in cache; split_call_ns is pool_wake (a split call of
-// two empty pieces after the workers have gone to sleep: the worst case; a
-// call right after another finds them spinning, 0.1-1 us). A 2-core AMD
-// EPYC (Zen 4, AVX-512) with 2 MiB of L2 a core; medians of 5.
+// Measured with byteblend_bench (bench/report.py prints the figures;
+// `byteblend_bench --benchmark_repetitions=15
+// --benchmark_enable_random_interleaving=true
+// --benchmark_filter='^[A-Z][A-Za-z]+Blend/1048576|pool_wake'` these):
+// bytes_per_ns is the mode's exported kernel on one thread at 1 MiB, in
+// cache, the best of 15 interleaved repetitions (on a shared machine the
+// best is the one least disturbed); split_call_ns is pool_wake, a split
+// call of two empty pieces after the workers have gone to sleep, median of
+// 15 (6.6 to 9.3 us; a call right after another finds them spinning, about
+// 1 us). A 2-core AMD EPYC (Zen 4, AVX-512) with 2 MiB of L2 a core. Only
+// the compute-bound modes' rates enter smallest_piece; the others' are
+// there to compare.
 struct SplitCost {
   double bytes_per_ns;
   bool memory_bound;
 };
-inline constexpr double split_call_ns = 10'000;
+inline constexpr double split_call_ns = 8'000;
 inline constexpr std::size_t streaming_piece = std::size_t{4} << 20;
 // In the order of the enum.
 inline constexpr std::array<SplitCost, 13> split_costs = {{
-    {28.0, true},  // addition
-    {28.0, true},  // subtraction
-    {22.0, true},  // multiplication
-    {22.0, true},  // screen
-    {14.0, false}, // overlay
-    {28.0, true},  // lighten
-    {28.0, true},  // darken
-    {5.5, false},  // color_dodge
-    {6.5, false},  // color_burn
-    {28.0, true},  // opacity
-    {20.0, true},  // red_channel
-    {20.0, true},  // green_channel
-    {20.0, true},  // blue_channel
+    {19.5, true},  // addition
+    {21.2, true},  // subtraction
+    {18.4, true},  // multiplication
+    {32.2, true},  // screen
+    {17.7, false}, // overlay
+    {31.8, true},  // lighten
+    {22.8, true},  // darken
+    {6.2, false},  // color_dodge
+    {5.9, false},  // color_burn
+    {31.9, true},  // opacity
+    {22.9, true},  // red_channel
+    {21.8, true},  // green_channel
+    {21.0, true},  // blue_channel
 }};
 
 // The fewest bytes a thread is given for this mode: a whole number of
