@@ -459,12 +459,14 @@ inline constexpr std::size_t array_granule = 192;
 // after another, so no call waits for another and no work is lost. The
 // calling thread takes the first piece, then any piece that no worker has
 // claimed yet: on a loaded machine, where a worker may not run for
-// milliseconds, the call does not wait for it. A worker spins for a few
-// microseconds after its piece, so that a call soon after the last finds it
-// awake, then sleeps on a futex. The pool is never destroyed: its workers
-// may still be asleep in it while the program exits, and touch nothing else.
-// A child of fork() has none of its parent's threads, so the pool belongs to
-// the process that made it and a child makes its own.
+// milliseconds, the call does not wait for a worker that has not started
+// (it still waits for one that has claimed a piece and then lost its
+// core). A worker spins for about 25 us after its piece (spin_limit), so
+// that a call soon after the last finds it awake, then sleeps on a futex. The
+// pool is never destroyed: its workers may still be asleep in it while the
+// program exits, and touch nothing else. A child of fork() has none of its
+// parent's threads, so the pool belongs to the process that made it and a child
+// makes its own.
 class WorkerPool {
 public:
   // A piece of a call: run(context, piece).
