@@ -2,21 +2,28 @@
 // ordinary-store and streaming-store bounds at each vector width the CPU
 // runs (two vector loads and one store per vector), each kernel through its
 // exported name, through each per-instruction-set build and on every core
-// (byteblend::blend with Options::threads 0), and, when OpenCV is
-// available, its single-threaded peers on the same arrays. Bytes per second
-// count `length`. The split/ benchmarks time a blend cut across every core
-// below byteblend::threaded_from, which is chosen from them.
+// (byteblend::blend with Options::threads 0, the default/ benchmarks), and,
+// when OpenCV is available, its single-threaded peers on the same arrays.
+// Bytes per second count `length`, in wall-clock time (other threads' work
+// is not the calling thread's CPU time). The figures behind the per-mode split
+// thresholds (byteblend::split_costs): each kernel's one-thread rate, and
+// pool_wake/, a split call of two empty pieces once the workers sleep; the
+// overhead of a split call, split/ (two threads) against pieces/ (the same
+// two pieces back to back on one); and the streaming-store bound on every
+// core (cores_bound/), the bandwidth a second core adds.
 //
 //   byteblend_bench --benchmark_filter=... (see bench/report.py)
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <random>
 #include <span>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -30,11 +37,9 @@
 
 namespace {
 
-constexpr std::int32_t kSizes[] = {16 << 10, 128 << 10, 1 << 20, 8 << 20,
-                                   64 << 20};
-// Around the size from which blend() uses more than one thread.
-constexpr std::int32_t kSplitSizes[] = {256 << 10, 1 << 20, 2 << 20,
-                                        4 << 20,   8 << 20, 16 << 20};
+// 1920x1080 RGB among them.
+constexpr std::int32_t kSizes[] = {16 << 10, 128 << 10, 1 << 20,
+                                   6220800,  8 << 20,   64 << 20};
 
 struct FreeDeleter {
   void operator()(std::uint8_t *p) const { std::free(p); }
@@ -182,14 +187,15 @@ void register_kernel(const std::string &name,
       name.c_str(),
       [kernel](benchmark::State &state) { run_kernel(state, kernel); });
   for (const std::int32_t size : kSizes) {
-    benchmark->Arg(size);
+    benchmark->Arg(size)->UseRealTime();
   }
 }
 
-// One blend() call on every core, through the C++ interface.
-void register_every_core(byteblend::Mode mode, const std::string &kernel) {
+// One blend() call with the default thread count (Options::threads 0),
+// through the C++ interface.
+void register_default_threads(byteblend::Mode mode, const std::string &kernel) {
   auto *benchmark = benchmark::RegisterBenchmark(
-      ("cores/" + kernel).c_str(), [mode](benchmark::State &state) {
+      ("default/" + kernel).c_str(), [mode](benchmark::State &state) {
         const auto length = static_cast<std::int32_t>(state.range(0));
         BenchArrays &arrays = arrays_of(length);
         const auto size = static_cast<std::size_t>(length);
@@ -204,40 +210,85 @@ void register_every_core(byteblend::Mode mode, const std::string &kernel) {
         state.SetBytesProcessed(state.iterations() * length);
       });
   for (const std::int32_t size : kSizes) {
-    benchmark->Arg(size);
+    benchmark->Arg(size)->UseRealTime();
   }
 }
 
-// The kernel cut across every core at sizes where blend() would keep it on
-// one thread: against the plain kernel at the same sizes, where threads
-// start to pay.
+// The kernel on `threads` pieces of the array through split_across_threads,
+// whatever the thresholds say.
+void split_kernel(byteblend::KernelFunction *kernel, std::int32_t length,
+                  BenchArrays &arrays, unsigned threads) {
+  byteblend::detail::split_across_threads(
+      static_cast<std::size_t>(length), byteblend::detail::array_granule,
+      threads, [&](std::size_t first, std::size_t last) {
+        kernel(static_cast<std::int32_t>(last - first),
+               arrays.top.get() + first, arrays.bottom.get() + first,
+               arrays.result.get() + first);
+      });
+}
+
+// A split call's overhead: the array on two threads (split/) against the
+// same two pieces back to back on one (pieces/). With a kernel bound by its
+// arithmetic, split/ takes half of pieces/ plus the overhead.
 void register_split(const std::string &name,
                     byteblend::KernelFunction *kernel) {
-  auto *benchmark = benchmark::RegisterBenchmark(
+  auto *split = benchmark::RegisterBenchmark(
       ("split/" + name).c_str(), [kernel](benchmark::State &state) {
         const auto length = static_cast<std::int32_t>(state.range(0));
         BenchArrays &arrays = arrays_of(length);
         // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
         for (auto _ : state) {
-          byteblend::detail::split_across_threads(
-              static_cast<std::size_t>(length),
-              byteblend::detail::array_granule, 0,
-              [&](std::size_t first, std::size_t last) {
-                kernel(static_cast<std::int32_t>(last - first),
-                       arrays.top.get() + first, arrays.bottom.get() + first,
-                       arrays.result.get() + first);
-              });
+          split_kernel(kernel, length, arrays, 2);
           benchmark::ClobberMemory();
         }
         state.SetBytesProcessed(state.iterations() * length);
       });
-  auto *single = benchmark::RegisterBenchmark(
-      ("single/" + name).c_str(),
-      [kernel](benchmark::State &state) { run_kernel(state, kernel); });
-  for (const std::int32_t size : kSplitSizes) {
-    benchmark->Arg(size);
-    single->Arg(size);
-  }
+  auto *pieces = benchmark::RegisterBenchmark(
+      ("pieces/" + name).c_str(), [kernel](benchmark::State &state) {
+        const auto length = static_cast<std::int32_t>(state.range(0));
+        const auto half = length / 2 / 192 * 192;
+        BenchArrays &arrays = arrays_of(length);
+        // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
+        for (auto _ : state) {
+          kernel(half, arrays.top.get(), arrays.bottom.get(),
+                 arrays.result.get());
+          kernel(length - half, arrays.top.get() + half,
+                 arrays.bottom.get() + half, arrays.result.get() + half);
+          benchmark::ClobberMemory();
+        }
+        state.SetBytesProcessed(state.iterations() * length);
+      });
+  split->Arg(4 << 20)->UseRealTime();
+  pieces->Arg(4 << 20)->UseRealTime();
+}
+
+// The cost of waking the pool: a split call of two empty pieces, timed
+// alone after a pause long enough for the workers to go to sleep
+// (pool_wake/), and back to back, with the workers still spinning
+// (pool_spin/).
+void register_pool_wake() {
+  const auto call = [] {
+    byteblend::detail::split_across_threads(2, 1, 2,
+                                            [](std::size_t, std::size_t) {});
+  };
+  benchmark::RegisterBenchmark("pool_wake/0", [call](benchmark::State &state) {
+    call(); // the pool is started
+    // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
+    for (auto _ : state) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      const auto start = std::chrono::steady_clock::now();
+      call();
+      state.SetIterationTime(std::chrono::duration<double>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
+    }
+  })->UseManualTime();
+  benchmark::RegisterBenchmark("pool_spin/0", [call](benchmark::State &state) {
+    // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
+    for (auto _ : state) {
+      call();
+    }
+  })->UseRealTime();
 }
 
 #ifdef BYTEBLEND_BENCH_OPENCV
@@ -257,7 +308,7 @@ void register_opencv(const std::string &name, Operation operation) {
         state.SetBytesProcessed(state.iterations() * length);
       });
   for (const std::int32_t size : kSizes) {
-    benchmark->Arg(size);
+    benchmark->Arg(size)->UseRealTime();
   }
 }
 
@@ -288,6 +339,27 @@ void register_all() {
       register_kernel(bound.name, bound.function);
     }
   }
+  // The widest streaming-store bound on every core, as blend() splits it.
+  for (const Bound &bound : kBounds) {
+    if (byteblend::cpu_supports(bound.target) &&
+        std::string(bound.name).starts_with("streaming_bound/")) {
+      byteblend::KernelFunction *function = bound.function;
+      auto *benchmark = benchmark::RegisterBenchmark(
+          (std::string("cores_bound/") + bound.name).c_str(),
+          [function](benchmark::State &state) {
+            const auto length = static_cast<std::int32_t>(state.range(0));
+            BenchArrays &arrays = arrays_of(length);
+            // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
+            for (auto _ : state) {
+              split_kernel(function, length, arrays, 0);
+              benchmark::ClobberMemory();
+            }
+            state.SetBytesProcessed(state.iterations() * length);
+          });
+      benchmark->Arg(64 << 20)->UseRealTime();
+      break;
+    }
+  }
 #define BYTEBLEND_REGISTER_EXPORTED(name) register_kernel(#name, name);
   BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_REGISTER_EXPORTED)
 #undef BYTEBLEND_REGISTER_EXPORTED
@@ -316,10 +388,11 @@ void register_all() {
       {Mode::color_dodge, "ColorDodgeBlend"},
       {Mode::color_burn, "ColorBurnBlend"}};
   for (const auto &[mode, kernel] : exported) {
-    register_every_core(mode, kernel);
+    register_default_threads(mode, kernel);
   }
+  register_split("ColorDodgeBlend", ColorDodgeBlend);
   register_split("AdditionBlend", AdditionBlend);
-  register_split("MultiplicationBlend", MultiplicationBlend);
+  register_pool_wake();
 #ifdef BYTEBLEND_BENCH_OPENCV
   register_opencv_peers();
 #endif

@@ -5,8 +5,14 @@ Every kernel, at each size, is set against the ordinary-store and the
 streaming-store bounds of its own vector width (loops of two vector loads and
 one vector store, measured in the same run) and, where OpenCV was found, its
 single-threaded peer. The exported kernels run on one thread and, through
-byteblend::blend with Options::threads 0, on every core; the "cores" column
-is the second against the first. The SSE2 and AVX2 builds are set against
+byteblend::blend with the default Options::threads 0, on as many threads as
+the per-mode thresholds give; the "default" column is the second against
+the first. A second table sets the default against one thread for every
+mode and size beside the machine's own two-core copy bandwidth (the
+streaming bound on every core against one, at 64 MiB), and prints the
+figures behind byteblend::split_costs: each kernel's one-thread rate, the
+pool's wake-up, and the overhead of a split call (a 4 MiB dodge on two
+threads against its two pieces back to back on one). The SSE2 and AVX2 builds are set against
 the bounds of their own widths. The figures are medians of several
 repetitions.
 
@@ -32,7 +38,9 @@ PEERS = {
     "OpacityBlend": "opencv/addWeighted",
 }
 SIZES = {16384: "16 KiB", 131072: "128 KiB", 1048576: "1 MiB",
-         8388608: "8 MiB", 67108864: "64 MiB"}
+         6220800: "1080p", 8388608: "8 MiB", 67108864: "64 MiB"}
+# Bound by their arithmetic rather than by memory (byteblend::split_costs).
+COMPUTE_BOUND = ("OverlayBlend", "ColorDodgeBlend", "ColorBurnBlend")
 WIDTHS = ("avx512", "avx2", "sse2")
 # The library's order, for the table and the chart.
 KERNELS = ("AdditionBlend", "SubtractionBlend", "MultiplicationBlend",
@@ -56,7 +64,15 @@ def median_rates(bench, repetitions, pattern):
     for entry in json.loads(output)["benchmarks"]:
         if entry.get("aggregate_name") != "median":
             continue
-        name, size = entry["run_name"].rsplit("/", 1)
+        # Wall-clock benchmarks end in /real_time or /manual_time.
+        run = entry["run_name"].removesuffix("/real_time").removesuffix(
+            "/manual_time")
+        if run.startswith(("pool_wake/", "pool_spin/")):
+            scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+            rates[("time", run)] = (entry["real_time"]
+                                    * scale[entry["time_unit"]])
+            continue
+        name, size = run.rsplit("/", 1)
         rates[(name, int(size))] = entry["bytes_per_second"]
     return rates
 
@@ -71,7 +87,7 @@ def widest(rates):
 def print_table(rates, rows):
     top = widest(rates)
     print(f"{'kernel':<32}{'size':>8}{'GB/s':>7}{'/bound':>8}{'/stream':>8}"
-          f"{'/peer':>7}{'cores':>7}")
+          f"{'/peer':>7}{'default':>9}")
     for size, label in SIZES.items():
         for width in WIDTHS:
             for bound in (f"bound/{width}", f"streaming_bound/{width}"):
@@ -87,12 +103,69 @@ def print_table(rates, rows):
             bound = rates.get((f"bound/{width}", size))
             stream = rates.get((f"streaming_bound/{width}", size))
             peer = rates.get((PEERS.get(kernel, ""), size))
-            single = rates.get((kernel, size)) if prefix == "cores" else None
+            single = rates.get((kernel, size)) if prefix == "default" else None
             line = f"{row:<32}{label:>8}{rate / 1e9:>7.1f}"
             for reference in (bound, stream, peer, single):
                 line += f"{rate / reference:>8.2f}" if reference else f"{'':>8}"
             print(line.rstrip())
         print()
+
+
+def print_threads(rates, kernels):
+    """Default threads against one, and the split's costs."""
+    top = widest(rates)
+    largest = max(SIZES)
+    copy = None
+    one = rates.get((f"streaming_bound/{top}", largest))
+    every = rates.get((f"cores_bound/streaming_bound/{top}", largest))
+    if one and every:
+        copy = every / one
+        print(f"two-core copy bandwidth (streaming bound, {SIZES[largest]}): "
+              f"{copy:.2f}x one core")
+    print("default threads / one thread (>= 0.97 everywhere; >= 1.7 for "
+          "overlay, dodge, burn from 1 MiB; memory-bound at 64 MiB >= "
+          f"min(1.3, {copy or 0:.2f}))")
+    print(f"{'kernel':<22}" + "".join(f"{label:>9}" for label in
+                                      SIZES.values()))
+    for kernel in kernels:
+        line = f"{kernel:<22}"
+        for size in SIZES:
+            single = rates.get((kernel, size))
+            default = rates.get((f"default/{kernel}", size))
+            if not single or not default:
+                line += f"{'':>9}"
+                continue
+            ratio = default / single
+            goal = 0.97
+            if kernel in COMPUTE_BOUND and size >= 1 << 20:
+                goal = 1.7
+            elif kernel not in COMPUTE_BOUND and size == largest:
+                goal = min(1.3, copy or 1.3) * 0.97
+            line += f"{ratio:>8.2f}{'' if ratio >= goal else '!'}"
+        print(line)
+    print("('!': below the goal)")
+    print()
+    print("one-thread bytes/ns at 1 MiB, medians (byteblend::split_costs "
+          "holds the best of 15):")
+    for kernel in kernels:
+        rate = rates.get((kernel, 1 << 20))
+        if rate:
+            print(f"  {kernel:<22}{rate / 1e9:>7.1f}")
+    for name, label in (("pool_wake/0", "pool wake-up, workers asleep"),
+                        ("pool_spin/0", "split call, workers spinning")):
+        seconds = rates.get(("time", name))
+        if seconds is not None:
+            print(f"{label}: {seconds * 1e6:.2f} us")
+    for kernel in ("ColorDodgeBlend", "AdditionBlend"):
+        split = rates.get((f"split/{kernel}", 4 << 20))
+        pieces = rates.get((f"pieces/{kernel}", 4 << 20))
+        if split and pieces:
+            split_us = (4 << 20) / split * 1e6
+            pieces_us = (4 << 20) / pieces * 1e6
+            print(f"{kernel} 4 MiB: two threads {split_us:.1f} us, the pieces "
+                  f"back to back {pieces_us:.1f} us; overhead over half of "
+                  f"that: {split_us - pieces_us / 2:.1f} us")
+    print()
 
 
 def draw_chart(rates, kernels, path):
@@ -108,7 +181,7 @@ def draw_chart(rates, kernels, path):
                                 sharex=True, sharey=True)
     lines = [
         ("{k}", "one thread", "C0", "-"),
-        ("cores/{k}", "every core", "C1", "-"),
+        ("default/{k}", "default threads (0)", "C1", "-"),
         (f"bound/{top}", "ordinary-store bound", "0.5", "--"),
         (f"streaming_bound/{top}", "streaming-store bound", "0.2", ":"),
         ("{peer}", "OpenCV, one thread", "C2", "-."),
@@ -155,16 +228,19 @@ def main():
     builds = "sse2|avx2|scalar" if args.scalar else "sse2|avx2"
     # The narrower builds at the smallest and largest size only, to keep the
     # run to a few minutes.
-    pattern = (f"^((bound/|streaming_bound/|opencv/|cores/|[A-Z]).*/({sizes})"
-               f"|({builds})/.*/({min(SIZES)}|{max(SIZES)}))$")
+    pattern = (f"^((bound/|streaming_bound/|opencv/|default/|[A-Z]).*/({sizes})"
+               f"|({builds})/.*/({min(SIZES)}|{max(SIZES)})"
+               f"|cores_bound/.*|split/.*|pieces/.*|pool_wake/.*|pool_spin/.*)"
+               "(/real_time|/manual_time)?$")
     rates = median_rates(args.bench, args.repetitions, pattern)
     kernels = [k for k in KERNELS if (k, min(SIZES)) in rates]
     rows = list(kernels)
-    rows += [f"cores/{k}" for k in kernels]
+    rows += [f"default/{k}" for k in kernels]
     for build in ("avx2", "sse2", "scalar"):
         rows += [f"{build}/{k}" for k in kernels
                  if (f"{build}/{k}", min(SIZES)) in rates]
     print_table(rates, rows)
+    print_threads(rates, kernels)
     if args.chart:
         draw_chart(rates, kernels, args.chart)
         print(f"chart: {args.chart}")

@@ -14,12 +14,17 @@
 #error "byteblend.hpp needs C++20 (compile with -std=c++20 or later)"
 #else
 
+#include <linux/futex.h>
 #include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -165,29 +170,84 @@ inline constexpr std::size_t default_chunk = std::size_t{3} << 28;
 struct Options {
   // Threads to blend on: 1 keeps the work on the calling thread, 0 means one
   // per core this process may use (usable_cores()). Never more threads than
-  // that, nor than pieces of smallest_piece bytes, are started, so a larger
-  // count is clamped, and arrays below threaded_from stay on the calling
-  // thread. The bytes are the same for every count.
+  // that, nor than pieces of smallest_piece(mode) bytes, are used, so a
+  // larger count is clamped, and arrays below threaded_from(mode) stay on the
+  // calling thread. The bytes are the same for every count.
   unsigned threads = 1;
   // Each kernel call takes at most this many bytes: a positive multiple of 3
   // below 2^31. Set it by name, `{.chunk = 3 * 1024}`.
   std::size_t chunk = default_chunk;
 };
 
-// Arrays shorter than this stay on the calling thread whatever
-// Options::threads says: below it, starting and joining the other threads
-// costs more than they save. Measured with byteblend_bench's split/ and
-// single/ benchmarks (AMD EPYC, two cores; medians of 5), two threads
-// against one, AdditionBlend and MultiplicationBlend: 0.27 and 0.24 at
-// 256 KiB, 0.75 and 0.66 at 1 MiB, 1.00 and 0.97 at 2 MiB, 1.14 and 1.23 at
-// 4 MiB, 1.66 and 1.36 at 8 MiB.
-inline constexpr std::size_t threaded_from = std::size_t{4} << 20;
+// When a blend is worth splitting across threads, per mode. A split call
+// costs split_call_ns more than its pieces (waking the parked workers and
+// waiting for the last); a piece must take at least twice that on one core,
+// so no thread is given fewer than smallest_piece(mode) bytes and arrays
+// below threaded_from(mode), two such pieces, stay on the calling thread
+// whatever Options::threads says.
+//
+// The memory-bound modes gain from a second core only where it adds
+// bandwidth: their pieces are at least streaming_piece, the size from which
+// the kernels write with streaming stores. A smaller piece loses them: on
+// 1080p RGB (6 MB) two 3 MB calls back to back on one core took 1.33x
+// (screen), 1.42x (multiplication), 1.46x (addition) the time of one 6 MB
+// call, and two threads started per call made a 1080p screen slower than
+// one thread. Overlay loses as much (1.45x) but does enough arithmetic that
+// two cores still win; dodge and burn lose nothing (0.99x). Those three are
+// bound by their arithmetic and split as soon as the pieces pay for the
+// call.
+//
+// Measured with byteblend_bench (bench/report.py prints the figures;
+// `byteblend_bench --benchmark_repetitions=15
+// --benchmark_enable_random_interleaving=true
+// --benchmark_filter='^[A-Z][A-Za-z]+Blend/1048576|pool_wake'` these):
+// bytes_per_ns is the mode's exported kernel on one thread at 1 MiB, in
+// cache, the best of 15 interleaved repetitions (on a shared machine the
+// best is the one least disturbed); split_call_ns is pool_wake, a split
+// call of two empty pieces after the workers have gone to sleep, median of
+// 15 (6.6 to 9.3 us; a call right after another finds them spinning, about
+// 1 us). A 2-core AMD EPYC (Zen 4, AVX-512) with 2 MiB of L2 a core. Only
+// the compute-bound modes' rates enter smallest_piece; the others' are
+// there to compare.
+struct SplitCost {
+  double bytes_per_ns;
+  bool memory_bound;
+};
+inline constexpr double split_call_ns = 8'000;
+inline constexpr std::size_t streaming_piece = std::size_t{4} << 20;
+// In the order of the enum.
+inline constexpr std::array<SplitCost, 13> split_costs = {{
+    {19.5, true},  // addition
+    {21.2, true},  // subtraction
+    {18.4, true},  // multiplication
+    {32.2, true},  // screen
+    {17.7, false}, // overlay
+    {31.8, true},  // lighten
+    {22.8, true},  // darken
+    {6.2, false},  // color_dodge
+    {5.9, false},  // color_burn
+    {31.9, true},  // opacity
+    {22.9, true},  // red_channel
+    {21.8, true},  // green_channel
+    {21.0, true},  // blue_channel
+}};
 
-// No thread is given fewer bytes than this: in the measurements above, two
-// threads on pieces of 1 MiB (2 MiB in all) are just as fast as one, so a
-// thread with less to do costs more than it saves. It also bounds the
-// threads of a large count on a small array: 4 MiB never gets more than 4.
-inline constexpr std::size_t smallest_piece = std::size_t{1} << 20;
+// The fewest bytes a thread is given for this mode: a whole number of
+// 192-byte granules (see detail::array_granule).
+constexpr std::size_t smallest_piece(Mode mode) {
+  const SplitCost cost = split_costs[static_cast<std::size_t>(mode)];
+  if (cost.memory_bound) {
+    return streaming_piece;
+  }
+  const auto bytes =
+      static_cast<std::size_t>(cost.bytes_per_ns * 2 * split_call_ns);
+  return (bytes + 191) / 192 * 192;
+}
+
+// Arrays shorter than this stay on the calling thread: two smallest pieces.
+constexpr std::size_t threaded_from(Mode mode) {
+  return 2 * smallest_piece(mode);
+}
 
 namespace detail {
 
@@ -357,18 +417,18 @@ inline unsigned usable_cores() {
 
 namespace detail {
 
-// The threads that blend() and the image blend() use for `bytes` bytes when
-// `requested` were asked for (0: every usable core): 1 below threaded_from,
-// never more than usable_cores(), nor more than pieces of smallest_piece
-// bytes. A count past any machine is simply clamped.
-inline unsigned threads_for(std::size_t bytes, unsigned requested) {
-  if (bytes < threaded_from) {
+// The threads that blend() and the image blend() use for `bytes` bytes of
+// this mode when `requested` were asked for (0: every usable core): 1 below
+// threaded_from(mode), never more than usable_cores(), nor more than pieces
+// of smallest_piece(mode) bytes. A count past any machine is simply clamped.
+inline unsigned threads_for(Mode mode, std::size_t bytes, unsigned requested) {
+  if (bytes < threaded_from(mode)) {
     return 1;
   }
   const unsigned cores = usable_cores();
   const unsigned wanted = requested == 0 ? cores : std::min(requested, cores);
   return static_cast<unsigned>(
-      std::min<std::size_t>(wanted, bytes / smallest_piece));
+      std::min<std::size_t>(wanted, bytes / smallest_piece(mode)));
 }
 
 // Whether a and b share a byte without starting at the same one. The
@@ -391,15 +451,193 @@ inline bool overlaps_partly(std::span<const std::uint8_t> a,
 // no two threads write into the same cache line.
 inline constexpr std::size_t array_granule = 192;
 
+// The threads that split_across_threads hands pieces to: usable_cores() - 1
+// workers, started at the first call that splits and parked between calls,
+// so that a call costs a wake-up rather than a thread's start and join.
+//
+// One call uses the pool at a time; a call that finds it busy (another
+// thread's blend, or a blend inside a piece) runs its pieces itself, one
+// after another, so no call waits for another and no work is lost. The
+// calling thread takes the first piece, then any piece that no worker has
+// claimed yet: on a loaded machine, where a worker may not run for
+// milliseconds, the call does not wait for a worker that has not started
+// (it still waits for one that has claimed a piece and then lost its
+// core). A worker spins for about 25 us after its piece (spin_limit), so
+// that a call soon after the last finds it awake, then sleeps on a futex. The
+// pool is never destroyed: its workers may still be asleep in it while the
+// program exits, and touch nothing else. A child of fork() has none of its
+// parent's threads, so the pool belongs to the process that made it and a child
+// makes its own.
+class WorkerPool {
+public:
+  // A piece of a call: run(context, piece).
+  using PieceFunction = void(void *context, std::size_t piece);
+
+  // The pool of this process, made and started at the first call.
+  static WorkerPool &of_this_process() {
+    static std::atomic<WorkerPool *> current{nullptr};
+    const pid_t pid = getpid();
+    WorkerPool *pool = current.load(std::memory_order_acquire);
+    while (pool == nullptr || pool->owner_ != pid) {
+      // Deliberately leaked; a parent's pool that a child inherits is
+      // never used again by the child.
+      auto *made = new WorkerPool(pid);
+      if (current.compare_exchange_strong(pool, made,
+                                          std::memory_order_acq_rel)) {
+        made->start();
+        return *made;
+      }
+      delete made; // never started
+    }
+    return *pool;
+  }
+
+  // The threads a call may use at most: the workers and the caller.
+  [[nodiscard]] unsigned threads() const {
+    return workers_.load(std::memory_order_relaxed) + 1;
+  }
+
+  // Runs run(context, p) for every p in [0, pieces), the caller taking
+  // piece 0, and returns when all have returned. run must not throw.
+  void run(std::size_t pieces, PieceFunction *run, void *context) {
+    if (pieces <= 1 || busy_.exchange(true, std::memory_order_acquire)) {
+      for (std::size_t piece = 0; piece < pieces; ++piece) {
+        run(context, piece);
+      }
+      return;
+    }
+    function_ = run;
+    context_ = context;
+    finished_.store(0, std::memory_order_relaxed);
+    const std::uint32_t generation = generation_.load() + 1;
+    claim_.store(pack(generation, 1, pieces), std::memory_order_release);
+    generation_.store(generation);
+    if (sleeping_workers_.load() != 0) {
+      futex_wake(generation_);
+    }
+    run(context, 0);
+    while (run_claimed_piece(generation)) {
+      finished_.fetch_add(1);
+    }
+    // Every piece has been claimed; wait for the workers' to end.
+    const auto others = static_cast<std::uint32_t>(pieces - 1);
+    for (int spin = 0; spin < spin_limit && finished_.load() != others;
+         ++spin) {
+      pause();
+    }
+    if (finished_.load() != others) {
+      caller_sleeping_.store(true);
+      for (std::uint32_t seen = finished_.load(); seen != others;
+           seen = finished_.load()) {
+        futex_wait(finished_, seen);
+      }
+      caller_sleeping_.store(false);
+    }
+    busy_.store(false, std::memory_order_release);
+  }
+
+private:
+  // Pauses of a spin before sleeping: about 25 us on the machine of
+  // split_costs, longer than a Python loop takes between two calls.
+  static constexpr int spin_limit = 1 << 10;
+
+  explicit WorkerPool(pid_t owner) : owner_(owner) {}
+
+  void start() {
+    const unsigned wanted = std::min(usable_cores(), 1U << 15) - 1;
+    for (unsigned i = 0; i < wanted; ++i) {
+      try {
+        std::thread(&WorkerPool::work, this).detach();
+        workers_.fetch_add(1, std::memory_order_relaxed);
+      } catch (const std::system_error &) {
+        break; // fewer workers; the callers take their pieces
+      }
+    }
+  }
+
+  // The claim word: the call's generation, the next piece, the pieces.
+  static std::uint64_t pack(std::uint32_t generation, std::size_t next,
+                            std::size_t pieces) {
+    return std::uint64_t{generation} << 32 | std::uint64_t{next} << 16 |
+           std::uint64_t{pieces};
+  }
+
+  // Claims the next piece of the call of this generation and runs it; false
+  // when no piece is left (or the call is over).
+  bool run_claimed_piece(std::uint32_t generation) {
+    std::uint64_t claim = claim_.load(std::memory_order_acquire);
+    while (true) {
+      const std::size_t next = (claim >> 16) & 0xFFFF;
+      const std::size_t pieces = claim & 0xFFFF;
+      if (claim >> 32 != generation || next >= pieces) {
+        return false;
+      }
+      if (claim_.compare_exchange_weak(claim, claim + (1U << 16),
+                                       std::memory_order_acquire)) {
+        function_(context_, next);
+        return true;
+      }
+    }
+  }
+
+  [[noreturn]] void work() {
+    std::uint32_t seen = generation_.load();
+    while (true) {
+      for (int spin = 0; spin < spin_limit && generation_.load() == seen;
+           ++spin) {
+        pause();
+      }
+      if (generation_.load() == seen) {
+        sleeping_workers_.fetch_add(1);
+        futex_wait(generation_, seen);
+        sleeping_workers_.fetch_sub(1);
+        continue;
+      }
+      seen = generation_.load();
+      while (run_claimed_piece(seen)) {
+        finished_.fetch_add(1);
+        if (caller_sleeping_.load()) {
+          futex_wake(finished_);
+        }
+      }
+    }
+  }
+
+  static void pause() { __builtin_ia32_pause(); }
+  static void futex_wait(std::atomic<std::uint32_t> &word,
+                         std::uint32_t expected) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word),
+            FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
+  }
+  static void futex_wake(std::atomic<std::uint32_t> &word) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word),
+            FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+  }
+
+  const pid_t owner_;
+  std::atomic<unsigned> workers_{0};
+  std::atomic<bool> busy_{false};
+  // The call's pieces; written by the caller before it publishes claim_.
+  PieceFunction *function_ = nullptr;
+  void *context_ = nullptr;
+  std::atomic<std::uint64_t> claim_{0};
+  std::atomic<std::uint32_t> generation_{0};
+  std::atomic<std::uint32_t> finished_{0};
+  std::atomic<std::uint32_t> sleeping_workers_{0};
+  std::atomic<bool> caller_sleeping_{false};
+};
+
 // Calls work(first, last) on contiguous ranges that together cover
-// [0, count) exactly once, each range on its own thread (the calling thread
-// takes the first), and returns when all are done. Each range's first index
-// is a multiple of granule (positive). threads 0 means one per usable core,
-// and no more threads than usable_cores() are ever started; with threads 1
-// it is work(0, count) on the calling thread. An exception from work on any
-// thread is rethrown here once every range is done (the first range's, else
-// the next one's); a thread that cannot be started leaves its range to the
-// calling thread.
+// [0, count) exactly once, up to `threads` of them (0: one per usable core),
+// and returns when all are done. Each range's first index is a multiple of
+// granule (positive). The calling thread takes the first range; the others
+// go to the WorkerPool's parked workers, so no thread is started per call
+// and no more than usable_cores() threads ever work on one call. A range
+// that no worker has taken by the time the caller is done with its own
+// (the workers busy with another call, or not yet run by a loaded machine)
+// the caller runs itself. With threads 1 it is work(0, count) on the calling
+// thread. An exception from work on any thread is rethrown here once every
+// range is done (the first range's, else the next one's).
 template <class Work>
 void split_across_threads(std::size_t count, std::size_t granule,
                           unsigned threads, Work work) {
@@ -411,29 +649,30 @@ void split_across_threads(std::size_t count, std::size_t granule,
     work(std::size_t{0}, count);
     return;
   }
-  const std::size_t span = (granules + ranges - 1) / ranges * granule;
-  std::vector<std::exception_ptr> failures(ranges);
-  const auto run = [&work, &failures, count, span](std::size_t range) {
-    try {
-      const std::size_t first = range * span;
-      work(first, std::min(count, first + span));
-    } catch (...) {
-      failures[range] = std::current_exception();
-    }
-  };
-  {
-    std::vector<std::jthread> helpers;
-    helpers.reserve(ranges - 1);
-    for (std::size_t range = 1; range < ranges && range * span < count;
-         ++range) {
-      try {
-        helpers.emplace_back(run, range);
-      } catch (const std::system_error &) {
-        run(range);
-      }
-    }
-    run(0);
-  } // the helpers join here
+  WorkerPool &pool = WorkerPool::of_this_process();
+  const std::size_t pieces = std::min<std::size_t>(ranges, pool.threads());
+  const std::size_t span = (granules + pieces - 1) / pieces * granule;
+  std::vector<std::exception_ptr> failures(pieces);
+  struct Call {
+    Work &work;
+    std::vector<std::exception_ptr> &failures;
+    std::size_t count, span;
+  } call{work, failures, count, span};
+  pool.run(
+      pieces,
+      [](void *context, std::size_t piece) {
+        Call &c = *static_cast<Call *>(context);
+        const std::size_t first = piece * c.span;
+        if (first >= c.count && piece != 0) {
+          return;
+        }
+        try {
+          c.work(first, std::min(c.count, first + c.span));
+        } catch (...) {
+          c.failures[piece] = std::current_exception();
+        }
+      },
+      &call);
   for (const std::exception_ptr &failure : failures) {
     if (failure) {
       std::rethrow_exception(failure);
@@ -446,8 +685,9 @@ void split_across_threads(std::size_t count, std::size_t granule,
 // Blends top onto bottom into result, byte by byte, for any size. result may
 // be top or bottom itself. The channel modes write only their channel of each
 // packed RGB pixel and leave the other two bytes of result as they were.
-// Arrays of threaded_from bytes or more are cut into up to options.threads
-// pieces (detail::threads_for), each blended on its own thread. Throws
+// Arrays of threaded_from(mode) bytes or more are cut into up to
+// options.threads pieces (detail::threads_for), blended at once by the
+// calling thread and the workers of detail::WorkerPool. Throws
 // std::invalid_argument when the three sizes differ, when result overlaps top
 // or bottom without being that very array, or when the chunk is not a positive
 // multiple of 3 that a kernel can take.
@@ -480,7 +720,7 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
   }
   detail::split_across_threads(
       top.size(), detail::array_granule,
-      detail::threads_for(top.size(), options.threads),
+      detail::threads_for(mode, top.size(), options.threads),
       [&](std::size_t first, std::size_t last) {
         for (std::size_t offset = first; offset < last; offset += chunk) {
           const std::size_t length = std::min(chunk, last - offset);

@@ -380,7 +380,8 @@ inline void blend(Mode mode, ImageView top, ImageView bottom,
     }
   };
   detail::split_across_threads(
-      top.height(), 1, detail::threads_for(top.height() * row, options.threads),
+      top.height(), 1,
+      detail::threads_for(mode, top.height() * row, options.threads),
       blend_rows);
 }
 

@@ -221,17 +221,20 @@ TEST(ViewBlend, SameBytesOnEveryThreadCount) {
   struct Case {
     std::size_t channels, padding;
   };
-  // Large enough to be split across threads (byteblend::threaded_from),
-  // even with one channel.
+  // Large enough to be split across threads (byteblend::threaded_from):
+  // dodge even with one channel, the memory-bound modes with three.
   constexpr std::size_t kWidth = 2400;
   constexpr std::size_t kHeight = 1800;
-  static_assert(kWidth * kHeight >= byteblend::threaded_from);
+  static_assert(kWidth * kHeight >=
+                byteblend::threaded_from(Mode::color_dodge));
+  static_assert(kWidth * kHeight * 3 >= byteblend::threaded_from(Mode::screen));
   for (const Case c : {Case{4, 12}, Case{3, 0}, Case{1, 1}}) {
     const Layout layout = {"", kWidth, kHeight, c.channels, c.padding,
                            0,  0,      kWidth,  kHeight};
     Canvas top(kWidth, kHeight, c.channels, c.padding, 4);
     Canvas bottom(kWidth, kHeight, c.channels, c.padding, 5);
-    for (const Mode mode : {Mode::screen, Mode::green_channel}) {
+    for (const Mode mode :
+         {Mode::screen, Mode::green_channel, Mode::color_dodge}) {
       if (c.channels == 1 && is_channel_mode(mode)) {
         continue;
       }

@@ -2,7 +2,7 @@
 // threads a size gets, the ranges that split_across_threads hands out,
 // exceptions from the threads, and bytes identical to one thread for every
 // thread count and mode, on sizes around the range boundaries and around
-// threaded_from.
+// each mode's threaded_from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "byteblend.hpp"
@@ -201,38 +202,53 @@ TEST(UsableCores, CountsTheCpusThisProcessMayUse) {
   }
 }
 
-// How many threads a size gets: 1 below threaded_from, otherwise no more
-// than asked for, than usable cores, or than pieces of 1 MiB.
-TEST(ThreadsFor, ClampedToCoresAndPiecesOfAMebibyte) {
+// How many threads a size gets: 1 below the mode's threaded_from,
+// otherwise no more than asked for, than usable cores, or than pieces of
+// the mode's smallest_piece; the memory-bound modes in pieces that keep the
+// kernels' streaming stores.
+TEST(ThreadsFor, ClampedToCoresAndTheModesPieces) {
   const unsigned cores = byteblend::usable_cores();
   constexpr std::size_t kMiB = std::size_t{1} << 20;
-  static_assert(byteblend::smallest_piece == kMiB);
+  static_assert(byteblend::smallest_piece(Mode::screen) == 4 * kMiB);
+  static_assert(byteblend::threaded_from(Mode::addition) == 8 * kMiB);
+  static_assert(byteblend::threaded_from(Mode::color_dodge) < kMiB);
+  static_assert(byteblend::threaded_from(Mode::overlay) < 4 * kMiB);
   struct Case {
+    Mode mode;
     std::size_t bytes;
     unsigned requested;
     unsigned at_most; // before the cores
   };
+  const std::size_t dodge = byteblend::smallest_piece(Mode::color_dodge);
   for (const Case c : {
-           Case{0, 0, 1},
-           Case{byteblend::threaded_from - 1, 0, 1},
-           Case{byteblend::threaded_from - 1, kPastAnyMachine, 1},
-           Case{4 * kMiB, kPastAnyMachine, 4},
-           Case{4 * kMiB, 0, 4},
-           Case{5 * kMiB - 1, 7, 4},
-           Case{5 * kMiB, 7, 5},
-           Case{64 * kMiB, 2, 2},
-           Case{64 * kMiB, 1, 1},
-           Case{std::size_t{1} << 40, kPastAnyMachine, kPastAnyMachine},
-           Case{std::size_t{1} << 40, 0, kPastAnyMachine},
+           Case{Mode::addition, 0, 0, 1},
+           Case{Mode::addition, 8 * kMiB - 1, 0, 1},
+           Case{Mode::addition, 8 * kMiB - 1, kPastAnyMachine, 1},
+           Case{Mode::screen, 6220800, 0, 1}, // 1080p RGB
+           Case{Mode::addition, 8 * kMiB, kPastAnyMachine, 2},
+           Case{Mode::addition, 8 * kMiB, 0, 2},
+           Case{Mode::screen, 20 * kMiB - 1, 7, 4},
+           Case{Mode::screen, 20 * kMiB, 7, 5},
+           Case{Mode::addition, 64 * kMiB, 2, 2},
+           Case{Mode::addition, 64 * kMiB, 1, 1},
+           Case{Mode::color_dodge, 2 * dodge - 1, 0, 1},
+           Case{Mode::color_dodge, 2 * dodge, 0, 2},
+           Case{Mode::color_dodge, 3 * dodge, 7, 3},
+           Case{Mode::color_burn, 6220800, 0, kPastAnyMachine},
+           Case{Mode::overlay, 6220800, 1, 1},
+           Case{Mode::blue_channel, std::size_t{1} << 40, kPastAnyMachine,
+                kPastAnyMachine},
+           Case{Mode::opacity, std::size_t{1} << 40, 0, kPastAnyMachine},
        }) {
-    EXPECT_EQ(byteblend::detail::threads_for(c.bytes, c.requested),
+    EXPECT_EQ(byteblend::detail::threads_for(c.mode, c.bytes, c.requested),
               std::min(c.at_most, cores))
-        << c.bytes << " bytes, " << c.requested << " threads";
+        << byteblend::name(c.mode) << ", " << c.bytes << " bytes, "
+        << c.requested << " threads";
   }
 }
 
 // The ranges cover [0, count) once, in order, each starting on a granule,
-// no more of them than threads or usable cores, each on its own thread.
+// no more of them than threads or usable cores, nor threads than ranges.
 TEST(SplitAcrossThreads, RangesCoverEverythingOnceOnGranules) {
   const unsigned cores = byteblend::usable_cores();
   for (const std::size_t granule : {std::size_t{1}, std::size_t{192}}) {
@@ -244,7 +260,8 @@ TEST(SplitAcrossThreads, RangesCoverEverythingOnceOnGranules) {
         const unsigned most = threads == 0 ? cores : std::min(threads, cores);
         ASSERT_FALSE(s.ranges.empty()) << count;
         EXPECT_LE(s.ranges.size(), most) << count << " on " << threads;
-        EXPECT_EQ(s.threads.size(), s.ranges.size())
+        // The caller runs a range no worker has taken yet.
+        EXPECT_LE(s.threads.size(), s.ranges.size())
             << count << " on " << threads;
         std::size_t next = 0;
         for (const auto &[first, last] : s.ranges) {
@@ -279,11 +296,11 @@ TEST(SplitAcrossThreads, UsesTheThreadsItIsGiven) {
 // A thread count past any machine starts no more threads than there are
 // usable cores, rather than one a granule.
 TEST(SplitAcrossThreads, NeverMoreThreadsThanUsableCores) {
-  const std::size_t count = byteblend::threaded_from;
+  const std::size_t count = std::size_t{4} << 20;
   const Split s =
       split(count, byteblend::detail::array_granule, kPastAnyMachine);
   EXPECT_LE(s.threads.size(), byteblend::usable_cores());
-  EXPECT_EQ(s.ranges.size(), s.threads.size());
+  EXPECT_LE(s.ranges.size(), byteblend::usable_cores());
   EXPECT_EQ(s.ranges.back().second, count);
 }
 
@@ -318,21 +335,29 @@ TEST(SplitAcrossThreads, ExceptionFromAnyThreadReachesTheCaller) {
   }
 }
 
-// Every mode, every thread count, with small chunks too: the bytes equal
+// Every mode, every thread count, with small chunks too, on sizes around
+// the mode's threaded_from and a piece boundary past it: the bytes equal
 // one kernel call over the whole array, and the channel modes leave the
 // other bytes alone.
 TEST(BlendOnThreads, SameBytesForEveryThreadCount) {
   constexpr std::uint8_t kMarker = 0x3C;
-  const std::size_t from = byteblend::threaded_from;
   const std::size_t g = byteblend::detail::array_granule;
-  const std::size_t largest = from + 7 * g + 2;
+  std::size_t largest = 0;
+  for (const Mode mode : byteblend::all_modes) {
+    largest = std::max(largest, byteblend::threaded_from(mode) + 7 * g + 2);
+  }
   const auto top = random_bytes(largest, 1);
   const auto bottom = random_bytes(largest, 2);
-  for (const std::size_t size :
-       {from - 1, from, from + g - 1, from + 7 * g + 2}) {
-    const std::span<const std::uint8_t> t(top.data(), size);
-    const std::span<const std::uint8_t> b(bottom.data(), size);
-    for (const Mode mode : byteblend::all_modes) {
+  for (const Mode mode : byteblend::all_modes) {
+    const std::size_t from = byteblend::threaded_from(mode);
+    const std::size_t piece = byteblend::smallest_piece(mode);
+    for (const std::size_t size :
+         {from - 1, from, from + g - 1, from + piece - 1, from + 7 * g + 2}) {
+      if (size > largest) {
+        continue;
+      }
+      const std::span<const std::uint8_t> t(top.data(), size);
+      const std::span<const std::uint8_t> b(bottom.data(), size);
       std::vector<std::uint8_t> expected(size, kMarker);
       byteblend::kernel(mode)(static_cast<std::int32_t>(size), t.data(),
                               b.data(), expected.data());
@@ -361,7 +386,7 @@ TEST(BlendOnThreads, SameBytesForEveryThreadCount) {
 
 // In place, on every thread count: result is top itself.
 TEST(BlendOnThreads, ResultMayBeTop) {
-  const std::size_t size = byteblend::threaded_from + 1000;
+  const std::size_t size = byteblend::threaded_from(Mode::screen) + 1000;
   const auto top = random_bytes(size, 3);
   const auto bottom = random_bytes(size, 4);
   for (const Mode mode : {Mode::screen, Mode::green_channel}) {
@@ -374,6 +399,105 @@ TEST(BlendOnThreads, ResultMayBeTop) {
           << byteblend::name(mode) << ", threads " << threads;
     }
   }
+}
+
+// The pool of workers behind the split: one call at a time uses it, and a
+// call that finds it busy runs its pieces itself.
+
+// An array that every mode splits, and the bytes one kernel call gives.
+struct PoolCase {
+  Mode mode;
+  std::vector<std::uint8_t> top, bottom, expected;
+};
+PoolCase pool_case(Mode mode, unsigned seed) {
+  const std::size_t size = byteblend::threaded_from(mode) + 1000;
+  PoolCase c{mode, random_bytes(size, seed), random_bytes(size, seed + 1),
+             std::vector<std::uint8_t>(size)};
+  byteblend::kernel(mode)(static_cast<std::int32_t>(size), c.top.data(),
+                          c.bottom.data(), c.expected.data());
+  return c;
+}
+bool blends_right(const PoolCase &c, unsigned threads) {
+  std::vector<std::uint8_t> result(c.top.size());
+  byteblend::blend(c.mode, c.top, c.bottom, result, {.threads = threads});
+  return result == c.expected;
+}
+
+// Many threads blending at once, each on its own arrays and several times,
+// all through the one pool: every result is whole.
+TEST(WorkerPool, ManyCallersAtOnce) {
+  constexpr int kCallers = 6;
+  constexpr int kCalls = 4;
+  const Mode modes[] = {Mode::color_dodge, Mode::overlay, Mode::color_burn};
+  std::vector<PoolCase> cases;
+  cases.reserve(kCallers);
+  for (int i = 0; i < kCallers; ++i) {
+    cases.push_back(pool_case(modes[i % 3], 10U + 2U * i));
+  }
+  std::vector<int> right(kCallers, 0);
+  std::vector<std::thread> callers;
+  callers.reserve(kCallers);
+  for (int i = 0; i < kCallers; ++i) {
+    callers.emplace_back([&, i] {
+      for (int call = 0; call < kCalls; ++call) {
+        right[i] += blends_right(cases[i], call % 2 == 0 ? 0 : 2) ? 1 : 0;
+      }
+    });
+  }
+  for (std::thread &caller : callers) {
+    caller.join();
+  }
+  EXPECT_EQ(right, std::vector<int>(kCallers, kCalls));
+}
+
+// The workers are started once and kept: many splitting calls run on no
+// more kernel threads than there are usable cores (the caller and its
+// workers), rather than on new ones each call.
+TEST(WorkerPool, NoThreadStartedPerCall) {
+  std::mutex lock;
+  std::set<pid_t> seen;
+  for (int call = 0; call < 8; ++call) {
+    byteblend::detail::split_across_threads(1 << 16, 1, 0,
+                                            [&](std::size_t, std::size_t) {
+                                              const std::scoped_lock held(lock);
+                                              seen.insert(gettid());
+                                            });
+  }
+  EXPECT_LE(seen.size(), byteblend::usable_cores());
+}
+
+// A blend inside a piece of another split finds the pool busy and runs on
+// its own thread: it neither waits for the pool nor loses a piece.
+TEST(WorkerPool, BlendInsideAPiece) {
+  const PoolCase c = pool_case(Mode::color_dodge, 20);
+  std::mutex lock;
+  int right = 0;
+  byteblend::detail::split_across_threads(
+      4, 1, 0, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+          const bool ok = blends_right(c, 0);
+          const std::scoped_lock held(lock);
+          right += ok ? 1 : 0;
+        }
+      });
+  EXPECT_EQ(right, 4);
+}
+
+// A child of fork() has none of its parent's workers: it blends on a pool
+// of its own, and the parent's pool still works afterwards.
+TEST(WorkerPool, ForkChildBlendsAndSoDoesTheParent) {
+  const PoolCase c = pool_case(Mode::color_burn, 30);
+  ASSERT_TRUE(blends_right(c, 0)); // the parent's pool is running
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    const bool ok = blends_right(c, 0) && blends_right(c, 2);
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(blends_right(c, 0));
 }
 
 } // namespace

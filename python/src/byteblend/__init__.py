@@ -101,9 +101,11 @@ _ARGUMENTS = """
         other way; a view such as bottom[y:y+h, x:x+w] blends top onto
         that part of bottom.
     threads : None or int, keyword only
-        None: every core for arrays large enough to gain from it; 1: the
-        calling thread only; N: N threads. The bytes are the same for
-        every count.
+        None: up to every core this process may use, where more threads
+        pay for the mode and size (color dodge, burn and overlay from a
+        few hundred KiB, the other modes from 8 MiB), else the calling
+        thread; 1: the calling thread only; N: up to N threads (any
+        positive int). The bytes are the same for every count.
 
     Returns
     -------
