@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Throughput of every kernel beside what bounds it, in one run: the
 // ordinary-store and streaming-store bounds at each vector width the CPU
 // runs (two vector loads and one store per vector), each kernel through its

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times the tool's folder run against the same files blended one command at
 a time, side by side in one run, and prints the ratio of the medians.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The image-view blend beside the flat blend of the same bytes, in one run:
 // what keeping RGBA's alpha, padded rows and the channel modes on RGBA cost.
 // Full HD images and small tiles; bytes per second count every byte of the

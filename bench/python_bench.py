@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """byteblend from Python against the same kernels called from C and against
 the blend packages a Python user installs today. A plain timing loop, not a
 test; prints Markdown tables.

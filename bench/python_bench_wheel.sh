@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # bench/python_bench.py on the package as a user installs it: the repaired
 # manylinux wheel for Debian's Python 3.11, installed from its file into a
 # venv of its own beside the same peers, not the build tree's copy. The "C"

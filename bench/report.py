@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Runs byteblend_bench and prints one table of ratios, and draws a chart.
 
 Every kernel, at each size, is set against the ordinary-store and the

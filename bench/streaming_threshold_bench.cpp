@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where streaming stores start to pay: the AVX-512 element loop of a few
 // kernels with ordinary stores and with the streamed body, side by side at
 // sizes around the caches, on the same arrays blended again and again. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Blending image files: one BOTTOM into one OUT, or many BOTTOMs into a
 // folder, each under its own name, on every core.
 #ifndef BYTEBLEND_CLI_BLEND_FILES_HPP

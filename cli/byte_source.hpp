@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes pulled in order by the PNG and JPEG decoders, from a file or from
 // memory. A decoder reads only as far as it gets, so a file that is not an
 // image, or whose header lies, costs what was read of it rather than its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `byteblend demo`: two images made in code, blended in every mode, and a
 // page that shows them all.
 #ifndef BYTEBLEND_CLI_DEMO_HPP

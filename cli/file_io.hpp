@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files in and out for the byteblend tool: read as the decoders pull their
 // bytes, written so that no reader ever sees a partial file.
 #ifndef BYTEBLEND_CLI_FILE_IO_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image files of either format: read by their content, written in the
 // format their name asks for.
 #ifndef BYTEBLEND_CLI_IMAGE_FILE_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JPEG files in and out for the byteblend tool, through libjpeg(-turbo).
 //
 // Colour and grey JPEG files (baseline, progressive, arithmetic-coded, any

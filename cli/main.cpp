@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The byteblend tool: blends two PNG or JPEG images in one of the thirteen
 // modes (TOP over the whole of BOTTOM, or placed at an offset), one BOTTOM
 // or a whole list of them into a folder, or writes a gallery of all the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Blending one image onto another: over the whole of it, or placed at an
 // offset and clipped to it (`--at X,Y`).
 #ifndef BYTEBLEND_CLI_PLACEMENT_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG files in and out for the byteblend tool, through libpng.
 //
 // Every PNG colour type and bit depth is read as 8-bit RGB: grey and palette

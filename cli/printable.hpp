@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text for the terminal: file names may hold any byte but '/' and NUL, and
 // a name with escape sequences or line breaks must not move the cursor,
 // recolour the terminal or forge a line when it is reported.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress bar of a folder run, on a terminal only: one line, redrawn in
 // place, that failure lines scroll above.
 #ifndef BYTEBLEND_CLI_PROGRESS_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's temporary files (an OUT being written), and their removal when
 // the process is told to end by SIGINT, SIGTERM or SIGHUP.
 #ifndef BYTEBLEND_CLI_TEMPORARY_FILES_HPP

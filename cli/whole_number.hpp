@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole numbers on the command line, read by one rule: an optional sign
 // ('+' or '-'), then decimal digits, nothing else, within the type's range.
 #ifndef BYTEBLEND_CLI_WHOLE_NUMBER_HPP

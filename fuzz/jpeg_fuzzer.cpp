@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line tool's JPEG reader on arbitrary bytes. Every input must
 // either decode into a consistent image or be refused with
 // std::runtime_error; a crash, a leak, any other exception, a hang or an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Differential fuzzing of every build of every kernel, and of the exported
 // names, against the reference route. The input chooses the kernel, the
 // route (a build that this CPU runs, or the exported name), the length (zero

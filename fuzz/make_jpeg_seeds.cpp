@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes small JPEG files into a directory, to seed the JPEG fuzzer with:
 // valid ones of each kind the reader meets (baseline, progressive, restart
 // markers, arithmetic coding, grey, CMYK, odd sizes), written with libjpeg,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes small PNG files into a directory, to seed the PNG fuzzer with:
 // valid images of each colour type (filters of every kind, interlacing, a
 // palette, several IDAT chunks, 16-bit samples), and broken ones

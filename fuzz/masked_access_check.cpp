@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shows that this build's AddressSanitizer sees AVX-512 byte-masked loads
 // and stores lane by lane, as the kernel fuzzer relies on. Given no
 // argument, it loads and stores a 64-lane vector whose enabled lanes are

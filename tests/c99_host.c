@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A C99 host of the public header: it has to compile without a warning
  * under -std=c99 -pedantic, and the calls have to link and give the right
  * values. */

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checks that each build of the kernels in the shared object uses only its
 # own instruction set, so that no inlined helper or compiler-generated code
 # of a wider build ends up where an older CPU runs it:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checks the built shared object: it defines exactly the fifteen exported
 # functions, needs no library but libc, and is named libbyteblend.so.1.
 # Usage: cmake -DLIBRARY=<file> -DNM=<nm> -DREADELF=<readelf> -P <this file>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Many threads in the kernels at once. The library keeps no state, so each
 // call's output must be exactly what it is alone, whatever else runs; under
 // ThreadSanitizer these tests also prove that no call touches memory another

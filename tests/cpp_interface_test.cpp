@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C++ interface: names, parsing, the mode-to-kernel mapping, the size
 // check and the chunking that lets blend() take arrays of any size.
 #include <gtest/gtest.h>

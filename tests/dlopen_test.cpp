@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared object as a host uses it: loaded by path with dlopen, each of
 // the fifteen functions resolved by name, and every kernel compared over all
 // 65536 pairs through the resolved pointers. This program does not link the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The comparison of all 65536 (top, bottom) pairs of one kernel against the
 // reference route, through any function pointer: a build linked into the
 // test, the exported name, or a symbol resolved with dlsym.

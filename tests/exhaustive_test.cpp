@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every (top, bottom) pair through every route of every kernel, against the
 // reference route.
 #include <gtest/gtest.h>

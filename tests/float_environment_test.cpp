@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every route of every kernel called from a host whose floating-point
 // environment is not the default one: another rounding mode, flush-to-zero
 // and denormals-are-zero, or traps unmasked for division by zero, invalid

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image views: blend() over views with padded rows, inside larger images,
 // in place and on RGBA, against the flat blend() on packed copies of each
 // row; the checks of sizes, strides and rectangles; threads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every way the tests can reach a kernel: each build that the library
 // contains (one per instruction set) and the exported name itself. Tests
 // parameterized over this list run once per route, and skip, with a message,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JPEG files written and read with libjpeg directly (not through the tool's
 // own code): the files the tests and the fuzzer's seeds start from, and the
 // pixels libjpeg's defaults make of a file.

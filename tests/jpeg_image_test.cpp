@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's JPEG reading and writing: each kind of JPEG reads as the pixels
 // libjpeg's defaults make of it; broken, truncated, absurd and CMYK files
 // are refused with their reason; what the encoder writes reads back within

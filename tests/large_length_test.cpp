@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The top of the length range on 2 GiB arrays: 2147483647 for the addition,
 // red and blue kernels (an index stepping by 3 from the red or blue start
 // would pass INT32_MAX), 2147483646 for the green kernel. The call has to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The memory contract on every route: a kernel reads and writes exactly the
 // indices it visits, touches nothing at or beyond `length` and nothing at
 // all for a length of zero or below, and gives the same output when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mode names users type, and the C kernel each one must reach.
 #ifndef BYTEBLEND_TESTS_MODE_TABLE_HPP
 #define BYTEBLEND_TESTS_MODE_TABLE_HPP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The values that the blend modes are documented with, pinned by name on
 // every route: the rounding of halfway pairs in dodge and burn, the branch
 // point of overlay, the truncation of the opacity mix. The exhaustive test

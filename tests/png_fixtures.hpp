@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG files of every colour type and bit depth, written with libpng directly
 // (not with the tool's own encoder), each with the 8-bit RGB and alpha that
 // a correct reader must make of it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's PNG reading and writing: every colour type and bit depth reads
 // as the 8-bit RGB (and alpha) it holds; broken, truncated and absurd files
 // are refused with their reason; what the encoder writes reads back.

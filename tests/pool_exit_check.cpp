@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program that returns from main while another thread blends on the
 // worker pool, after blends that left its workers parked: the exit must not
 // crash or hang on the workers, which outlive every static destructor. The

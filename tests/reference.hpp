@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reference route: every kernel's formula written out operation by
 // operation, exactly as the blend modes are defined (single precision for
 // screen, overlay, dodge and burn, double for the opacity mix, signed 32-bit

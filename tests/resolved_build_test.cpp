@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which build the dynamic loader binds each exported kernel to: the AVX-512
 // build on a CPU with AVX-512 BW and VL, the AVX2 build on one with AVX2 and
 // FMA but no AVX-512, the SSE2 build on any other x86-64. The builds give

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A shared object that breaks each rule of check_instruction_sets.cmake
 // once, with the instruction written out so that no compiler flag is
 // needed: the check must fail on it and name each of these functions. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names of the functions at an address of a loaded ELF object, read from the
 // object's full symbol table (.symtab). The dynamic symbol table, which
 // dladdr reads, holds only the fifteen exported names; .symtab also keeps the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // blend() on more than one thread: the cores this process may use, how many
 // threads a size gets, the ranges that split_across_threads hands out,
 // exceptions from the threads, and bytes identical to one thread for every

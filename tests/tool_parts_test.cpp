@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's pieces that the command line does not show exactly: how --at
 // is read, which rectangle a placement covers, the progress bar's text, and
 // files written from several threads at once.

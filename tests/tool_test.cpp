@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The byteblend tool as a user runs it: each mode on every kind of input
 // writes exactly the kernel's bytes; each bad input gives one line naming the
 // file and the reason, its exit status, and no output file; demo writes its

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """clang-tidy on every C++ entry of the given compilation databases, each
 with its own flags (the kernels' source is compiled once per instruction set
 and is checked once per set). Two jobs at a time; fails on any warning."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shapes and byte strides of the arrays that the package blends: which
 // arrays are one contiguous run, and which bytes of memory an array spans.
 // Every item is one byte, so strides count bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // byteblend._native: blend() for numpy arrays and any other object with the
 // buffer protocol. Every argument is checked, and out made, before a byte is
 // written; the kernels then run without the GIL.

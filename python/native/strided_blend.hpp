@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Blends three arrays of one shape whatever their strides: one run of bytes
 // when all three are contiguous, row by row when they share long contiguous
 // rows, and otherwise through contiguous copies.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs mypy --strict over files that must type-check, and over one whose
 lines marked "# expect-error" must each get an error, and no other line.
 

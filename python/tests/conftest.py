@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Shared by the package's tests: the library called directly through
 ctypes, as the reference every blend is checked against."""
 import ctypes

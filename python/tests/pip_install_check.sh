@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The README's install commands (examples/python/install.sh), run from the
 # source tree with HOME in a scratch folder: pip builds the source tree (the
 # root's pyproject.toml) into a new venv made from /usr/bin/python3. Then the package is imported from another

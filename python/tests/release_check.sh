@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The release files, made and used as a user gets them:
 #   1. `python -m build` (the build's venv, Debian's Python 3.11) makes the
 #      sdist and, from it, a wheel; the sdist must hold the sources the build

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Every mode through the package, against the library called directly."""
 import pathlib
 import re

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A stack of images as a dask.array, blended with map_blocks on a local
 cluster of two worker processes: the same bytes as one call here."""
 import os

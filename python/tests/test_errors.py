@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Every refused call raises the right error and leaves out untouched."""
 import re
 import subprocess

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """What numpy's own functions take, byteblend takes: array-likes, mode names
 spelt as the functions are, and a top that broadcasts to bottom's shape."""
 import inspect

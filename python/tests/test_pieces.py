@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Arrays are handed to the kernels in pieces of at most the piece size (a
 multiple of 3): shown with small pieces, as large arrays would be split."""
 import numpy as np

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Views that are not contiguous, as inputs and as out, give the bytes of
 their contiguous copies."""
 import numpy as np

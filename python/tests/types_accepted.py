@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Calls that must type-check under mypy --strict, with the types they
 give: the result follows out (None: a new uint8 array; else out's type)."""
 import numpy as np

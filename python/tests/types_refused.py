@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Calls that must not type-check: mypy --strict reports an error on each
 line marked expect-error, and on no other line (check_types.py)."""
 import numpy as np

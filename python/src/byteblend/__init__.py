@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Exact 8-bit blend modes for numpy arrays and other byte buffers.
 
 byteblend blends two arrays of uint8 values, value by value, in thirteen
