@@ -15,6 +15,7 @@
 #else
 
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -480,8 +481,10 @@ public:
     WorkerPool *pool = current.load(std::memory_order_acquire);
     while (pool == nullptr || pool->owner_ != pid) {
       // Deliberately leaked; a parent's pool that a child inherits is
-      // never used again by the child.
+      // never used again by the child, but stays reachable from the
+      // child's own (its workers, which held it, are not in the child).
       auto *made = new WorkerPool(pid);
+      made->inherited_ = pool;
       if (current.compare_exchange_strong(pool, made,
                                           std::memory_order_acq_rel)) {
         made->start();
@@ -545,14 +548,22 @@ private:
 
   void start() {
     const unsigned wanted = std::min(usable_cores(), 1U << 15) - 1;
+    // pthread_create rather than std::thread, which allocates a state for
+    // each thread that only the thread holds: a fork() child, which has
+    // none of the parent's threads, would leak it.
     for (unsigned i = 0; i < wanted; ++i) {
-      try {
-        std::thread(&WorkerPool::work, this).detach();
-        workers_.fetch_add(1, std::memory_order_relaxed);
-      } catch (const std::system_error &) {
+      pthread_t thread{};
+      if (pthread_create(&thread, nullptr, &WorkerPool::work_of, this) != 0) {
         break; // fewer workers; the callers take their pieces
       }
+      pthread_detach(thread);
+      workers_.fetch_add(1, std::memory_order_relaxed);
     }
+  }
+
+  static void *work_of(void *pool) {
+    static_cast<WorkerPool *>(pool)->work();
+    return nullptr; // not reached: a worker works until the process ends
   }
 
   // The claim word: the call's generation, the next piece, the pieces.
@@ -615,6 +626,7 @@ private:
   }
 
   const pid_t owner_;
+  WorkerPool *inherited_ = nullptr; // the parent's, in a fork() child
   std::atomic<unsigned> workers_{0};
   std::atomic<bool> busy_{false};
   // The call's pieces; written by the caller before it publishes claim_.
