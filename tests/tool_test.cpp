@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "image_file.hpp"
 #include "jpeg_fixtures.hpp"
 #include "mode_table.hpp"
 #include "png_fixtures.hpp"
@@ -180,7 +181,7 @@ TEST_F(ToolTest, EveryModeWritesTheKernelsBytes) {
           folder_);
       ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
       EXPECT_EQ(outcome.err, "") << what;
-      const auto written = byteblend::tool::read_png(file("out.png"));
+      const auto written = byteblend::tool::read_image(file("out.png"));
       EXPECT_EQ(written.width, 23U) << what;
       EXPECT_EQ(written.height, 11U) << what;
       EXPECT_EQ(written.rgb, expected_rgb(reference::kernel_named(named.kernel),
@@ -579,8 +580,8 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     EXPECT_NE(outcome.out.find("file://" + index), std::string::npos)
         << outcome.out;
 
-    const auto top = byteblend::tool::read_png(gallery / "top.png");
-    const auto bottom = byteblend::tool::read_png(gallery / "bottom.png");
+    const auto top = byteblend::tool::read_image(gallery / "top.png");
+    const auto bottom = byteblend::tool::read_image(gallery / "bottom.png");
     EXPECT_EQ(top.width, bottom.width);
     EXPECT_EQ(top.height, bottom.height);
     EXPECT_NE(top.rgb, bottom.rgb);
@@ -590,7 +591,8 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     std::size_t pngs = 2;
     for (const auto &named : testing_support::kNamedModes) {
       const std::string name(named.name);
-      const auto blended = byteblend::tool::read_png(gallery / (name + ".png"));
+      const auto blended =
+          byteblend::tool::read_image(gallery / (name + ".png"));
       ++pngs;
       EXPECT_EQ(blended.rgb, expected_rgb(reference::kernel_named(named.kernel),
                                           top.rgb, bottom.rgb))
@@ -749,7 +751,7 @@ TEST_F(ToolTest, AtBlendsOnlyWhereTopOverlapsBottom) {
                                        folder_);
       ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
       EXPECT_EQ(outcome.err, "") << what;
-      const auto written = byteblend::tool::read_png(file("out.png"));
+      const auto written = byteblend::tool::read_image(file("out.png"));
       EXPECT_EQ(written.width, 9U) << what;
       EXPECT_EQ(written.height, 7U) << what;
       EXPECT_EQ(written.rgb, expected_at(reference::kernel_named(named.kernel),
