@@ -170,11 +170,7 @@ Image demo_bottom(std::uint32_t width, std::uint32_t height) {
 
 std::filesystem::path write_demo(const std::filesystem::path &folder) {
   std::error_code error;
-  // Through a link to a missing folder, that folder is made.
-  const std::filesystem::path target = final_target(folder, error);
-  if (!error) {
-    std::filesystem::create_directories(target, error);
-  }
+  create_folder(folder, error);
   if (error) {
     throw std::runtime_error(folder.string() +
                              ": cannot create folder: " + error.message());

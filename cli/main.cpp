@@ -213,12 +213,7 @@ int blend_one(const CommandLine &line) {
 
 void make_folder(const std::filesystem::path &folder) {
   std::error_code error;
-  // A link to a missing folder makes that folder, as OUT's link makes its
-  // missing file.
-  const std::filesystem::path target = tool::final_target(folder, error);
-  if (!error) {
-    std::filesystem::create_directories(target, error);
-  }
+  tool::create_folder(folder, error);
   if (!error && !std::filesystem::is_directory(folder, error)) {
     error = std::make_error_code(std::errc::not_a_directory);
   }
