@@ -51,6 +51,25 @@ std::string slurp(const fs::path &path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// In a forked child: becomes the program args[0] (found on PATH unless it
+// names a folder too), or ends with status 127 where it cannot start.
+[[noreturn]] void exec_program(const std::vector<std::string> &args) {
+  std::vector<char *> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string &arg : args) {
+    argv.push_back(const_cast<char *>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+// The tool's command line for `args`.
+std::vector<std::string> tool_command(std::vector<std::string> args) {
+  args.insert(args.begin(), BYTEBLEND_TOOL);
+  return args;
+}
+
 // Runs a program (found on PATH) in `folder`, collecting its output;
 // `prepare` runs in the child just before the program starts.
 Outcome run_program(const std::vector<std::string> &args,
@@ -70,14 +89,7 @@ Outcome run_program(const std::vector<std::string> &args,
     if (prepare) {
       prepare();
     }
-    std::vector<char *> argv;
-    argv.reserve(args.size() + 1);
-    for (const std::string &arg : args) {
-      argv.push_back(const_cast<char *>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    exec_program(args);
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -88,10 +100,9 @@ Outcome run_program(const std::vector<std::string> &args,
   return outcome;
 }
 
-Outcome run_tool(std::vector<std::string> args, const fs::path &folder,
+Outcome run_tool(const std::vector<std::string> &args, const fs::path &folder,
                  const std::function<void()> &prepare = {}) {
-  args.insert(args.begin(), BYTEBLEND_TOOL);
-  return run_program(args, folder, prepare);
+  return run_program(tool_command(args), folder, prepare);
 }
 
 // A fresh folder per test, removed afterwards.
@@ -858,14 +869,7 @@ Outcome run_tool_on_terminal(const std::vector<std::string> &args,
     if (chdir(folder.c_str()) != 0 || setenv("TERM", kind.term, 1) != 0) {
       _exit(127);
     }
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(BYTEBLEND_TOOL));
-    for (const std::string &arg : args) {
-      argv.push_back(const_cast<char *>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_program(tool_command(args));
   }
   Outcome outcome;
   char block[4096];
@@ -1205,14 +1209,7 @@ int signal_during_write(const std::vector<std::string> &args,
     dup2(null, 1);
     dup2(null, 2);
     raise(SIGSTOP);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(BYTEBLEND_TOOL));
-    for (const std::string &arg : args) {
-      argv.push_back(const_cast<char *>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_program(tool_command(args));
   }
   int status = 0;
   waitpid(child, &status, 0);
