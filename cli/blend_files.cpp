@@ -17,17 +17,9 @@ namespace byteblend::tool {
 
 namespace {
 
-std::string size_of(const Image &image) {
-  return std::to_string(image.width) + "x" + std::to_string(image.height);
-}
-
 std::string plural(std::size_t count, const char *noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
-
-} // namespace
-
-namespace {
 
 // The inputs of a run by identity, each with a name for messages.
 using Inputs = std::map<FileIdentity, std::string>;
@@ -60,8 +52,9 @@ void blend_checked(const Blending &blending, const std::string &bottom_path,
   if (!blending.at &&
       (top.width != bottom.width || top.height != bottom.height)) {
     throw std::runtime_error(
-        bottom_path + ": " + size_of(bottom) + " pixels, but " +
-        blending.top_path + " has " + size_of(top) +
+        bottom_path + ": " + size_text(bottom.width, bottom.height) +
+        " pixels, but " + blending.top_path + " has " +
+        size_text(top.width, top.height) +
         "; the images must have the same size (or place TOP with --at)");
   }
   blend_onto(blending.mode, top, bottom, blending.at, threads);
@@ -116,15 +109,9 @@ FolderOutcome blend_into_folder(const Blending &blending,
         if (std::filesystem::is_directory(bottom_path, ignored)) {
           throw std::runtime_error(bottom_path + ": is a folder");
         }
-        const std::optional<Format> format = format_named_by(out);
-        if (!format) {
-          throw std::runtime_error(
-              out.string() +
-              ": cannot tell the output format; the name must end in "
-              ".png, .jpg or .jpeg");
-        }
+        const Format format = output_format(out, DirectOutput::refused);
         // The files already keep every core busy: one thread each.
-        blend_checked(blending, bottom_path, out, *format, 1, inputs);
+        blend_checked(blending, bottom_path, out, format, 1, inputs);
       } catch (const std::runtime_error &failure) {
         error = failure.what();
       } catch (const std::bad_alloc &) {

@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "byteblend.hpp"
+#include "image.hpp"
 #include "image_file.hpp"
-#include "jpeg_image.hpp"
 #include "placement.hpp"
-#include "png_image.hpp"
 
 namespace byteblend::tool {
 

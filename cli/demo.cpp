@@ -9,6 +9,8 @@
 
 #include "byteblend.hpp"
 #include "file_io.hpp"
+#include "image.hpp"
+#include "png_image.hpp"
 
 namespace byteblend::tool {
 namespace {
@@ -105,14 +107,13 @@ void write_into(const std::filesystem::path &folder, std::string_view name,
                 const Image &image) {
   const std::filesystem::path path = folder / name;
   try {
-    write_png(path, image);
+    write_file(path, encode_png(image));
   } catch (const std::runtime_error &error) {
     throw std::runtime_error(path.string() + ": " + error.what());
   }
 }
 
-} // namespace
-
+// A colour wheel on a vertical grey ramp.
 Image demo_top(std::uint32_t width, std::uint32_t height) {
   Image image{width,
               height,
@@ -141,6 +142,7 @@ Image demo_top(std::uint32_t width, std::uint32_t height) {
   return image;
 }
 
+// A colour gradient under a checker of light and dark squares.
 Image demo_bottom(std::uint32_t width, std::uint32_t height) {
   Image image{width,
               height,
@@ -164,13 +166,11 @@ Image demo_bottom(std::uint32_t width, std::uint32_t height) {
   return image;
 }
 
+} // namespace
+
 std::filesystem::path write_demo(const std::filesystem::path &folder) {
   std::error_code error;
-  // Through a link to a missing folder, that folder is made.
-  const std::filesystem::path target = final_target(folder, error);
-  if (!error) {
-    std::filesystem::create_directories(target, error);
-  }
+  create_folder(folder, error);
   if (error) {
     throw std::runtime_error(folder.string() +
                              ": cannot create folder: " + error.message());

@@ -183,12 +183,14 @@ int keep_owner_and_mode(int fd, const struct stat &existing) {
 
 } // namespace
 
-std::filesystem::path final_target(const std::filesystem::path &path,
-                                   std::error_code &error) {
+void create_folder(const std::filesystem::path &folder,
+                   std::error_code &error) {
   int number = 0;
-  Destination destination = destination_of(path, number);
+  const Destination destination = destination_of(folder, number);
   error = std::error_code(number, std::generic_category());
-  return destination.file;
+  if (!error) {
+    std::filesystem::create_directories(destination.file, error);
+  }
 }
 
 bool writes_directly(const std::filesystem::path &path) {

@@ -59,11 +59,11 @@ void write_file(const std::filesystem::path &path,
 // device, a pipe, a terminal).
 bool writes_directly(const std::filesystem::path &path);
 
-// Where symbolic links lead: `path` itself when it is not a link, else the
-// final target of its chain of links, which need not exist. Sets `error`
-// when a link cannot be read or the chain is a loop.
-std::filesystem::path final_target(const std::filesystem::path &path,
-                                   std::error_code &error);
+// Creates `folder` and its missing parents, through symbolic links as
+// write_file writes: a link to a missing folder (the final target of its
+// chain of links) makes that folder. Sets `error` on failure, a link that
+// cannot be read and a chain that is a loop included.
+void create_folder(const std::filesystem::path &folder, std::error_code &error);
 
 // A file's identity, the same under any of its names: device and inode.
 struct FileIdentity {

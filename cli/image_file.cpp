@@ -9,15 +9,9 @@
 
 #include "file_io.hpp"
 #include "jpeg_image.hpp"
+#include "png_image.hpp"
 
 namespace byteblend::tool {
-
-namespace {
-
-// JPEG's own limit on each side, below kMaxSide.
-constexpr std::uint32_t kMaxJpegSide = 65500;
-
-} // namespace
 
 std::optional<Format> format_named_by(const std::filesystem::path &path) {
   // The end of the file name, not path::extension(), which takes ".png" for
@@ -35,6 +29,18 @@ std::optional<Format> format_named_by(const std::filesystem::path &path) {
     return Format::jpeg;
   }
   return std::nullopt;
+}
+
+Format output_format(const std::filesystem::path &out, DirectOutput direct) {
+  if (const auto format = format_named_by(out)) {
+    return *format;
+  }
+  if (direct == DirectOutput::png && writes_directly(out)) {
+    return Format::png;
+  }
+  throw std::runtime_error(out.string() +
+                           ": cannot tell the output format; the name must "
+                           "end in .png, .jpg or .jpeg");
 }
 
 Image decode_image(ByteSource &source) {
@@ -73,8 +79,8 @@ void write_image(const std::filesystem::path &path, const Image &image,
     return;
   }
   if (image.width > kMaxJpegSide || image.height > kMaxJpegSide) {
-    throw std::runtime_error("cannot write " + std::to_string(image.width) +
-                             "x" + std::to_string(image.height) +
+    throw std::runtime_error("cannot write " +
+                             size_text(image.width, image.height) +
                              " pixels as JPEG, which holds at most " +
                              std::to_string(kMaxJpegSide) + " each way");
   }

@@ -10,7 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "png_image.hpp"
+#include "byte_source.hpp"
+#include "image.hpp"
 
 namespace byteblend::tool {
 
@@ -19,6 +20,20 @@ enum class Format { png, jpeg };
 // The format that a file name's extension asks for: .png, or .jpg or .jpeg,
 // in any case; none for any other name.
 std::optional<Format> format_named_by(const std::filesystem::path &path);
+
+// What an output whose name asks for no format gets when it is written
+// directly (standard output, a device or a pipe: see writes_directly), which
+// has no name of its own: PNG on the command line, a refusal in a folder
+// run, whose files are named after their inputs.
+enum class DirectOutput { png, refused };
+
+// The format an output is written in: the one its name asks for, else as
+// `direct` says. Throws std::runtime_error ("OUT: cannot tell the output
+// format; the name must end in .png, .jpg or .jpeg") otherwise.
+Format output_format(const std::filesystem::path &out, DirectOutput direct);
+
+// The JPEG quality of an output when none is asked for.
+inline constexpr int kDefaultJpegQuality = 90;
 
 // Decodes a PNG or JPEG file, told apart by their first bytes, reading it
 // from `source` only as far as it needs: anything else is refused after its

@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "file_io.hpp"
+
 // libjpeg reports errors through error_exit, which must not return: it
 // longjmps to the setjmp of the call that failed. Every function below that
 // calls setjmp is a member of a Decoder or Encoder and holds only trivially
@@ -346,10 +348,6 @@ private:
   jpeg_compress_struct info_{};
 };
 
-std::string size_text(const Header &header) {
-  return std::to_string(header.width) + "x" + std::to_string(header.height);
-}
-
 void check_colour(const Header &header) {
   switch (header.colour) {
   case JCS_GRAYSCALE:
@@ -397,12 +395,14 @@ void read_pixels(Decoder &decoder, const Header &header,
   }
 }
 
-} // namespace
-
+// Whether the bytes start as a JPEG file does (the SOI marker, then a
+// marker).
 bool looks_like_jpeg(std::span<const std::uint8_t> file_bytes) {
   return file_bytes.size() >= 3 && file_bytes[0] == 0xFF &&
          file_bytes[1] == 0xD8 && file_bytes[2] == 0xFF;
 }
+
+} // namespace
 
 Image decode_jpeg(ByteSource &source) {
   const std::span<const std::uint8_t> start = source.peek(3);
@@ -436,8 +436,8 @@ Image decode_jpeg(ByteSource &source) {
       decoder.fail();
     }
   } catch (const std::bad_alloc &) {
-    throw std::runtime_error("out of memory reading a " + size_text(header) +
-                             " image");
+    throw std::runtime_error("out of memory reading a " +
+                             size_text(header.width, header.height) + " image");
   }
   return image;
 }
@@ -449,11 +449,10 @@ Image decode_jpeg(std::span<const std::uint8_t> file_bytes) {
 
 std::vector<std::uint8_t> encode_jpeg(const Image &image, int quality) {
   const std::size_t pixels = std::size_t{image.width} * image.height;
-  if (image.width == 0 || image.height == 0 || image.width > 65500 ||
-      image.height > 65500 || image.rgb.size() != 3 * pixels) {
+  if (image.width == 0 || image.height == 0 || image.width > kMaxJpegSide ||
+      image.height > kMaxJpegSide || image.rgb.size() != 3 * pixels) {
     throw std::invalid_argument("encode_jpeg: buffers do not match " +
-                                std::to_string(image.width) + "x" +
-                                std::to_string(image.height) +
+                                size_text(image.width, image.height) +
                                 " pixels, or JPEG cannot hold so many");
   }
   if (quality < 1 || quality > 100) {

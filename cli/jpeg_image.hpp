@@ -9,7 +9,7 @@
 // are returned as stored.
 //
 // Limits, checked from the header before any image memory is allocated:
-// the same as for PNG (kMaxSide each way, kMaxPixels in all). No ratio of
+// the image's (kMaxSide each way, kMaxPixels in all). No ratio of
 // pixels to bytes is asked for: an arithmetic-coded flat image of any size
 // takes about 200 bytes. Instead, the file is read as it is decoded, never
 // held whole, the rows' memory, reserved at once, is only used as they are
@@ -34,7 +34,8 @@
 #include <span>
 #include <vector>
 
-#include "png_image.hpp"
+#include "byte_source.hpp"
+#include "image.hpp"
 
 namespace byteblend::tool {
 
@@ -47,11 +48,9 @@ namespace byteblend::tool {
 // upsampling to every file, whatever its scans.)
 inline constexpr int kMaxScans = 100;
 
-inline constexpr int kDefaultJpegQuality = 90;
-
-// Whether the bytes start as a JPEG file does (the SOI marker, then a
-// marker).
-bool looks_like_jpeg(std::span<const std::uint8_t> file_bytes);
+// JPEG's own limit on each side, below kMaxSide: larger images cannot be
+// written.
+inline constexpr std::uint32_t kMaxJpegSide = 65500;
 
 // Decodes a JPEG file into RGB, without alpha, reading it from `source` as
 // far as it needs. Throws std::runtime_error whose message is the reason

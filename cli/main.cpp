@@ -25,8 +25,8 @@
 #include "byteblend.hpp"
 #include "demo.hpp"
 #include "file_io.hpp"
+#include "image.hpp"
 #include "image_file.hpp"
-#include "jpeg_image.hpp"
 #include "placement.hpp"
 #include "printable.hpp"
 #include "temporary_files.hpp"
@@ -187,17 +187,14 @@ tool::Image read_top(const std::string &path) {
   }
 }
 
-// The format OUT's name asks for; standard output, a device or a pipe,
-// which has no name of its own, gets PNG.
+// OUT's format: the one its name asks for, or PNG where it is written
+// directly; any other name is a wrong command line.
 tool::Format output_format(const std::string &out) {
-  if (const auto format = tool::format_named_by(out)) {
-    return *format;
+  try {
+    return tool::output_format(out, tool::DirectOutput::png);
+  } catch (const std::runtime_error &error) {
+    usage(error.what());
   }
-  if (tool::writes_directly(out)) {
-    return tool::Format::png;
-  }
-  usage(out + ": cannot tell the output format; the name must end in .png, "
-              ".jpg or .jpeg");
 }
 
 int blend_one(const CommandLine &line) {
@@ -209,23 +206,14 @@ int blend_one(const CommandLine &line) {
   const tool::Image top = read_top(line.names[1]);
   const tool::Blending blending{mode, line.names[1], &top, line.at,
                                 line.quality};
-  try {
-    // One image: its rows on every core.
-    tool::blend_file(blending, line.names[2], line.names[3], format, 0);
-  } catch (const std::runtime_error &error) {
-    throw Failure{kFailure, error.what()};
-  }
+  // One image: its rows on every core.
+  tool::blend_file(blending, line.names[2], line.names[3], format, 0);
   return 0;
 }
 
 void make_folder(const std::filesystem::path &folder) {
   std::error_code error;
-  // A link to a missing folder makes that folder, as OUT's link makes its
-  // missing file.
-  const std::filesystem::path target = tool::final_target(folder, error);
-  if (!error) {
-    std::filesystem::create_directories(target, error);
-  }
+  tool::create_folder(folder, error);
   if (!error && !std::filesystem::is_directory(folder, error)) {
     error = std::make_error_code(std::errc::not_a_directory);
   }
@@ -309,12 +297,7 @@ int run(const std::vector<std::string> &args) {
       throw Failure{kUsageError, "demo needs a folder name, not an empty one"};
     }
     const std::filesystem::path folder = args.size() == 2 ? args[1] : "demo";
-    std::filesystem::path index;
-    try {
-      index = tool::write_demo(folder);
-    } catch (const std::runtime_error &error) {
-      throw Failure{kFailure, error.what()};
-    }
+    const std::filesystem::path index = tool::write_demo(folder);
     const std::filesystem::path absolute =
         std::filesystem::absolute(index).lexically_normal();
     std::cout << "Wrote the top and bottom images, "

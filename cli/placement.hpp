@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "byteblend.hpp"
-#include "png_image.hpp"
+#include "image.hpp"
 
 namespace byteblend::tool {
 

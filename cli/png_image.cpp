@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "file_io.hpp"
+
 // libpng reports errors by longjmp to the setjmp of the call that failed.
 // Every function below that calls setjmp is a member of a Reader or Writer
 // and holds only trivially destructible locals, so a longjmp skips no
@@ -232,10 +234,6 @@ private:
   png_infop info_ = nullptr;
 };
 
-std::string size_text(std::uint32_t width, std::uint32_t height) {
-  return std::to_string(width) + "x" + std::to_string(height);
-}
-
 // Decodes the rows into `out`, which grows with the rows as they are
 // decoded rather than all at once: a header that claims more rows than the
 // data holds costs only the rows the data fills (an interlaced image's first
@@ -272,19 +270,6 @@ void read_pixels(Reader &reader, const Header &header, std::size_t row_bytes,
 }
 
 } // namespace
-
-void check_size_limits(std::uint32_t width, std::uint32_t height) {
-  if (width > kMaxSide || height > kMaxSide) {
-    throw std::runtime_error("image of " + size_text(width, height) +
-                             " pixels is larger than the limit of " +
-                             std::to_string(kMaxSide) + " pixels each way");
-  }
-  if (std::uint64_t{width} * height > kMaxPixels) {
-    throw std::runtime_error("image of " + size_text(width, height) +
-                             " pixels is larger than the limit of " +
-                             std::to_string(kMaxPixels) + " pixels");
-  }
-}
 
 Image decode_png(ByteSource &source) {
   const std::span<const std::uint8_t> signature = source.peek(8);
@@ -349,18 +334,13 @@ Image decode_png(std::span<const std::uint8_t> file_bytes) {
   return decode_png(source);
 }
 
-Image read_png(const std::filesystem::path &path) {
-  FileSource source(path);
-  return decode_png(source);
-}
-
 std::vector<std::uint8_t> encode_png(const Image &image) {
   const std::size_t pixels = std::size_t{image.width} * image.height;
   if (image.width == 0 || image.height == 0 || image.rgb.size() != 3 * pixels ||
       (!image.alpha.empty() && image.alpha.size() != pixels)) {
     throw std::invalid_argument("encode_png: buffers do not match " +
-                                std::to_string(image.width) + "x" +
-                                std::to_string(image.height) + " pixels");
+                                size_text(image.width, image.height) +
+                                " pixels");
   }
   const bool alpha = !image.alpha.empty();
   const std::size_t channels = alpha ? 4 : 3;
@@ -384,10 +364,6 @@ std::vector<std::uint8_t> encode_png(const Image &image) {
     writer.fail();
   }
   return out;
-}
-
-void write_png(const std::filesystem::path &path, const Image &image) {
-  write_file(path, encode_png(image));
 }
 
 } // namespace byteblend::tool

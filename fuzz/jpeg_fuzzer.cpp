@@ -21,6 +21,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "image.hpp"
 #include "jpeg_image.hpp"
 
 namespace {

@@ -20,6 +20,7 @@
 #include "image_file.hpp"
 #include "jpeg_fixtures.hpp"
 #include "jpeg_image.hpp"
+#include "png_image.hpp"
 
 namespace {
 
@@ -408,6 +409,45 @@ TEST(ImageFile, FormatIsToldByContentAndOutputByName) {
   };
   for (const auto &[name, format] : names) {
     EXPECT_EQ(byteblend::tool::format_named_by(name), format) << name;
+  }
+}
+
+// An output written directly (standard output, a device) has no name of its
+// own: PNG on the command line, refused in a folder run.
+TEST(ImageFile, OutputFormatFallsBackToPngOnlyWhereAsked) {
+  using byteblend::tool::DirectOutput;
+  using byteblend::tool::Format;
+  struct Case {
+    const char *out;
+    DirectOutput direct;
+    std::optional<Format> format; // none: refused
+  };
+  const Case cases[] = {
+      {"a.JPG", DirectOutput::refused, Format::jpeg},
+      {"/dev/null.png", DirectOutput::refused, Format::png},
+      {"-", DirectOutput::png, Format::png},
+      {"/dev/null", DirectOutput::png, Format::png},
+      {"-", DirectOutput::refused, std::nullopt},
+      {"/dev/null", DirectOutput::refused, std::nullopt},
+      {"out.gif", DirectOutput::png, std::nullopt},
+  };
+  for (const Case &c : cases) {
+    const std::string what =
+        std::string(c.out) + (c.direct == DirectOutput::png ? ", png" : "");
+    if (c.format) {
+      EXPECT_EQ(byteblend::tool::output_format(c.out, c.direct), *c.format)
+          << what;
+      continue;
+    }
+    try {
+      (void)byteblend::tool::output_format(c.out, c.direct);
+      ADD_FAILURE() << what << ": not refused";
+    } catch (const std::runtime_error &error) {
+      EXPECT_EQ(std::string(error.what()),
+                std::string(c.out) + ": cannot tell the output format; the "
+                                     "name must end in .png, .jpg or .jpeg")
+          << what;
+    }
   }
 }
 

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "image_file.hpp"
 #include "jpeg_fixtures.hpp"
 #include "mode_table.hpp"
 #include "png_fixtures.hpp"
@@ -50,6 +51,25 @@ std::string slurp(const fs::path &path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// In a forked child: becomes the program args[0] (found on PATH unless it
+// names a folder too), or ends with status 127 where it cannot start.
+[[noreturn]] void exec_program(const std::vector<std::string> &args) {
+  std::vector<char *> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string &arg : args) {
+    argv.push_back(const_cast<char *>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+// The tool's command line for `args`.
+std::vector<std::string> tool_command(std::vector<std::string> args) {
+  args.insert(args.begin(), BYTEBLEND_TOOL);
+  return args;
+}
+
 // Runs a program (found on PATH) in `folder`, collecting its output;
 // `prepare` runs in the child just before the program starts.
 Outcome run_program(const std::vector<std::string> &args,
@@ -69,14 +89,7 @@ Outcome run_program(const std::vector<std::string> &args,
     if (prepare) {
       prepare();
     }
-    std::vector<char *> argv;
-    argv.reserve(args.size() + 1);
-    for (const std::string &arg : args) {
-      argv.push_back(const_cast<char *>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    exec_program(args);
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -87,10 +100,9 @@ Outcome run_program(const std::vector<std::string> &args,
   return outcome;
 }
 
-Outcome run_tool(std::vector<std::string> args, const fs::path &folder,
+Outcome run_tool(const std::vector<std::string> &args, const fs::path &folder,
                  const std::function<void()> &prepare = {}) {
-  args.insert(args.begin(), BYTEBLEND_TOOL);
-  return run_program(args, folder, prepare);
+  return run_program(tool_command(args), folder, prepare);
 }
 
 // A fresh folder per test, removed afterwards.
@@ -180,7 +192,7 @@ TEST_F(ToolTest, EveryModeWritesTheKernelsBytes) {
           folder_);
       ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
       EXPECT_EQ(outcome.err, "") << what;
-      const auto written = byteblend::tool::read_png(file("out.png"));
+      const auto written = byteblend::tool::read_image(file("out.png"));
       EXPECT_EQ(written.width, 23U) << what;
       EXPECT_EQ(written.height, 11U) << what;
       EXPECT_EQ(written.rgb, expected_rgb(reference::kernel_named(named.kernel),
@@ -579,8 +591,8 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     EXPECT_NE(outcome.out.find("file://" + index), std::string::npos)
         << outcome.out;
 
-    const auto top = byteblend::tool::read_png(gallery / "top.png");
-    const auto bottom = byteblend::tool::read_png(gallery / "bottom.png");
+    const auto top = byteblend::tool::read_image(gallery / "top.png");
+    const auto bottom = byteblend::tool::read_image(gallery / "bottom.png");
     EXPECT_EQ(top.width, bottom.width);
     EXPECT_EQ(top.height, bottom.height);
     EXPECT_NE(top.rgb, bottom.rgb);
@@ -590,7 +602,8 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     std::size_t pngs = 2;
     for (const auto &named : testing_support::kNamedModes) {
       const std::string name(named.name);
-      const auto blended = byteblend::tool::read_png(gallery / (name + ".png"));
+      const auto blended =
+          byteblend::tool::read_image(gallery / (name + ".png"));
       ++pngs;
       EXPECT_EQ(blended.rgb, expected_rgb(reference::kernel_named(named.kernel),
                                           top.rgb, bottom.rgb))
@@ -749,7 +762,7 @@ TEST_F(ToolTest, AtBlendsOnlyWhereTopOverlapsBottom) {
                                        folder_);
       ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
       EXPECT_EQ(outcome.err, "") << what;
-      const auto written = byteblend::tool::read_png(file("out.png"));
+      const auto written = byteblend::tool::read_image(file("out.png"));
       EXPECT_EQ(written.width, 9U) << what;
       EXPECT_EQ(written.height, 7U) << what;
       EXPECT_EQ(written.rgb, expected_at(reference::kernel_named(named.kernel),
@@ -856,14 +869,7 @@ Outcome run_tool_on_terminal(const std::vector<std::string> &args,
     if (chdir(folder.c_str()) != 0 || setenv("TERM", kind.term, 1) != 0) {
       _exit(127);
     }
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(BYTEBLEND_TOOL));
-    for (const std::string &arg : args) {
-      argv.push_back(const_cast<char *>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_program(tool_command(args));
   }
   Outcome outcome;
   char block[4096];
@@ -1203,14 +1209,7 @@ int signal_during_write(const std::vector<std::string> &args,
     dup2(null, 1);
     dup2(null, 2);
     raise(SIGSTOP);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(BYTEBLEND_TOOL));
-    for (const std::string &arg : args) {
-      argv.push_back(const_cast<char *>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_program(tool_command(args));
   }
   int status = 0;
   waitpid(child, &status, 0);

@@ -193,7 +193,7 @@ stage_fuzz() {
     run_fuzzer png_fuzzer "$PNG_FUZZ_SECONDS" build/fuzz/png_seeds \
       -max_len=65536 -malloc_limit_mb=1024 || return 1
   else
-    echo "png_fuzzer: not built, this tree has no byteblend_png target"
+    echo "png_fuzzer: not built, this tree has no byteblend_images target"
   fi
 
   if [[ -x build/fuzz/fuzz/jpeg_fuzzer ]]; then
