@@ -99,26 +99,34 @@ inline constexpr auto mode_table = std::to_array<ModeFacts>({
     {Mode::color_burn, "color-burn", ColorBurnBlend, std::nullopt},
 });
 
-// A mode's row is found by its value.
-static_assert(
-    [] {
-      for (std::size_t i = 0; i < mode_table.size(); ++i) {
-        if (static_cast<std::size_t>(mode_table[i].mode) != i) {
-          return false;
-        }
-      }
-      return true;
-    }(),
-    "mode_table must list the modes in the order of the enum");
+namespace detail {
 
-// Every mode, in the order of the enum.
-inline constexpr std::array<Mode, mode_table.size()> all_modes = [] {
+// Whether each row of mode_table is at the index of its mode's value, where
+// facts_of() finds it.
+constexpr bool rows_follow_the_enum() {
+  for (std::size_t i = 0; i < mode_table.size(); ++i) {
+    if (static_cast<std::size_t>(mode_table[i].mode) != i) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(rows_follow_the_enum(),
+              "mode_table must list the modes in the order of the enum");
+
+constexpr std::array<Mode, mode_table.size()> modes_of_the_table() {
   std::array<Mode, mode_table.size()> modes{};
   for (std::size_t i = 0; i < modes.size(); ++i) {
     modes[i] = mode_table[i].mode;
   }
   return modes;
-}();
+}
+
+} // namespace detail
+
+// Every mode, in the order of the enum.
+inline constexpr std::array<Mode, mode_table.size()> all_modes =
+    detail::modes_of_the_table();
 
 namespace detail {
 
