@@ -45,8 +45,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "byteblend blends two arrays of 8-bit image data in thirteen modes
-(addition, subtraction, multiplication, screen, overlay, lighten, darken,
-color dodge, color burn, opacity and the red, green and blue channels),
+(addition, subtraction, multiplication, screen, the red, green and blue
+channels, opacity, overlay, lighten, darken, color dodge and color burn),
 every output byte fixed to the last bit, on SSE2, AVX2 or AVX-512 as the
 processor allows.
 .

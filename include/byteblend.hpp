@@ -46,61 +46,102 @@
 
 namespace byteblend {
 
+// The modes, in the library's order: that of the C functions in byteblend.h.
 enum class Mode {
   addition,
   subtraction,
   multiplication,
   screen,
+  red_channel,
+  green_channel,
+  blue_channel,
+  opacity,
   overlay,
   lighten,
   darken,
   color_dodge,
   color_burn,
-  opacity,
-  red_channel,
-  green_channel,
-  blue_channel,
 };
 
+// The C kernel of a mode.
+using KernelFunction = void(std::int32_t length, const std::uint8_t *top,
+                            const std::uint8_t *bottom, std::uint8_t *result);
+
+// What the library knows of one mode.
+struct ModeFacts {
+  Mode mode;
+  // What users type: "addition", ..., "color-dodge", ..., "blue-channel".
+  std::string_view name;
+  KernelFunction *kernel;
+  // For a channel mode, the value of each packed RGB pixel it blends (0 red,
+  // 1 green, 2 blue): its kernel steps by 3 bytes from that index and leaves
+  // the other two alone. None for the modes that blend every byte.
+  std::optional<std::size_t> channel;
+};
+
+// Every mode, one row each, in the order of the enum. name(), kernel(),
+// is_channel_mode() and all_modes are read from here, and so are the mode
+// names of the tool and of the Python package: a new mode is a new
+// enumerator and a new row.
+inline constexpr auto mode_table = std::to_array<ModeFacts>({
+    {Mode::addition, "addition", AdditionBlend, std::nullopt},
+    {Mode::subtraction, "subtraction", SubtractionBlend, std::nullopt},
+    {Mode::multiplication, "multiplication", MultiplicationBlend, std::nullopt},
+    {Mode::screen, "screen", ScreenBlend, std::nullopt},
+    {Mode::red_channel, "red-channel", RedChannelBlend, 0},
+    {Mode::green_channel, "green-channel", GreenChannelBlend, 1},
+    {Mode::blue_channel, "blue-channel", BlueChannelBlend, 2},
+    {Mode::opacity, "opacity", OpacityBlend, std::nullopt},
+    {Mode::overlay, "overlay", OverlayBlend, std::nullopt},
+    {Mode::lighten, "lighten", LightenBlend, std::nullopt},
+    {Mode::darken, "darken", DarkenBlend, std::nullopt},
+    {Mode::color_dodge, "color-dodge", ColorDodgeBlend, std::nullopt},
+    {Mode::color_burn, "color-burn", ColorBurnBlend, std::nullopt},
+});
+
+namespace detail {
+
+// Whether each row of mode_table is at the index of its mode's value, where
+// facts_of() finds it.
+constexpr bool rows_follow_the_enum() {
+  for (std::size_t i = 0; i < mode_table.size(); ++i) {
+    if (static_cast<std::size_t>(mode_table[i].mode) != i) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(rows_follow_the_enum(),
+              "mode_table must list the modes in the order of the enum");
+
+constexpr std::array<Mode, mode_table.size()> modes_of_the_table() {
+  std::array<Mode, mode_table.size()> modes{};
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    modes[i] = mode_table[i].mode;
+  }
+  return modes;
+}
+
+} // namespace detail
+
 // Every mode, in the order of the enum.
-inline constexpr std::array<Mode, 13> all_modes = {
-    Mode::addition,    Mode::subtraction, Mode::multiplication,
-    Mode::screen,      Mode::overlay,     Mode::lighten,
-    Mode::darken,      Mode::color_dodge, Mode::color_burn,
-    Mode::opacity,     Mode::red_channel, Mode::green_channel,
-    Mode::blue_channel};
+inline constexpr std::array<Mode, mode_table.size()> all_modes =
+    detail::modes_of_the_table();
+
+namespace detail {
+
+// The mode's row; none for a value that names no mode.
+constexpr const ModeFacts *facts_of(Mode mode) {
+  const auto index = static_cast<std::size_t>(mode);
+  return index < mode_table.size() ? &mode_table[index] : nullptr;
+}
+
+} // namespace detail
 
 // The mode's name: "addition", ..., "color-dodge", ..., "blue-channel".
 constexpr std::string_view name(Mode mode) {
-  switch (mode) {
-  case Mode::addition:
-    return "addition";
-  case Mode::subtraction:
-    return "subtraction";
-  case Mode::multiplication:
-    return "multiplication";
-  case Mode::screen:
-    return "screen";
-  case Mode::overlay:
-    return "overlay";
-  case Mode::lighten:
-    return "lighten";
-  case Mode::darken:
-    return "darken";
-  case Mode::color_dodge:
-    return "color-dodge";
-  case Mode::color_burn:
-    return "color-burn";
-  case Mode::opacity:
-    return "opacity";
-  case Mode::red_channel:
-    return "red-channel";
-  case Mode::green_channel:
-    return "green-channel";
-  case Mode::blue_channel:
-    return "blue-channel";
-  }
-  return "unknown";
+  const ModeFacts *const facts = detail::facts_of(mode);
+  return facts != nullptr ? facts->name : "unknown";
 }
 
 // The mode with this name, ignoring ASCII case; no mode for any other text.
@@ -125,39 +166,22 @@ constexpr std::optional<Mode> parse_mode(std::string_view text) {
 }
 
 // The C kernel of a mode.
-using KernelFunction = void(std::int32_t length, const std::uint8_t *top,
-                            const std::uint8_t *bottom, std::uint8_t *result);
-
 constexpr KernelFunction *kernel(Mode mode) {
-  switch (mode) {
-  case Mode::addition:
-    return AdditionBlend;
-  case Mode::subtraction:
-    return SubtractionBlend;
-  case Mode::multiplication:
-    return MultiplicationBlend;
-  case Mode::screen:
-    return ScreenBlend;
-  case Mode::overlay:
-    return OverlayBlend;
-  case Mode::lighten:
-    return LightenBlend;
-  case Mode::darken:
-    return DarkenBlend;
-  case Mode::color_dodge:
-    return ColorDodgeBlend;
-  case Mode::color_burn:
-    return ColorBurnBlend;
-  case Mode::opacity:
-    return OpacityBlend;
-  case Mode::red_channel:
-    return RedChannelBlend;
-  case Mode::green_channel:
-    return GreenChannelBlend;
-  case Mode::blue_channel:
-    return BlueChannelBlend;
-  }
-  return nullptr;
+  const ModeFacts *const facts = detail::facts_of(mode);
+  return facts != nullptr ? facts->kernel : nullptr;
+}
+
+// The channel of packed RGB that a channel mode blends (0 red, 1 green,
+// 2 blue); none for the other modes.
+constexpr std::optional<std::size_t> channel_of(Mode mode) {
+  const ModeFacts *const facts = detail::facts_of(mode);
+  return facts != nullptr ? facts->channel : std::nullopt;
+}
+
+// Whether the mode blends one channel of packed RGB pixels (and so wants
+// arrays of whole pixels) rather than every byte.
+constexpr bool is_channel_mode(Mode mode) {
+  return channel_of(mode).has_value();
 }
 
 // The kernels take a signed 32-bit length, so blend() hands them the arrays
@@ -217,21 +241,25 @@ struct SplitCost {
 inline constexpr double split_call_ns = 8'000;
 inline constexpr std::size_t streaming_piece = std::size_t{4} << 20;
 // In the order of the enum.
-inline constexpr std::array<SplitCost, 13> split_costs = {{
+inline constexpr std::array<SplitCost, mode_table.size()> split_costs = {{
     {19.5, true},  // addition
     {21.2, true},  // subtraction
     {18.4, true},  // multiplication
     {32.2, true},  // screen
+    {22.9, true},  // red_channel
+    {21.8, true},  // green_channel
+    {21.0, true},  // blue_channel
+    {31.9, true},  // opacity
     {17.7, false}, // overlay
     {31.8, true},  // lighten
     {22.8, true},  // darken
     {6.2, false},  // color_dodge
     {5.9, false},  // color_burn
-    {31.9, true},  // opacity
-    {22.9, true},  // red_channel
-    {21.8, true},  // green_channel
-    {21.0, true},  // blue_channel
 }};
+// A row left out would be a rate of 0: pieces of 0 bytes.
+static_assert(std::ranges::all_of(split_costs, [](const SplitCost &cost) {
+  return cost.bytes_per_ns > 0;
+}));
 
 // The fewest bytes a thread is given for this mode: a whole number of
 // 192-byte granules (see detail::array_granule).

@@ -181,20 +181,6 @@ using MutableImageView = BasicImageView<std::uint8_t>;
 
 namespace detail {
 
-// The channel that a channel mode blends (0 red, 1 green, 2 blue).
-constexpr std::optional<std::size_t> channel_of(Mode mode) {
-  switch (mode) {
-  case Mode::red_channel:
-    return 0;
-  case Mode::green_channel:
-    return 1;
-  case Mode::blue_channel:
-    return 2;
-  default:
-    return std::nullopt;
-  }
-}
-
 // RGBA is blended a piece of this many pixels at a time into a scratch
 // array small enough to stay in the first-level cache with the pixels.
 inline constexpr std::size_t rgba_piece = 1024;
@@ -331,7 +317,7 @@ inline void blend(Mode mode, ImageView top, ImageView bottom,
           detail::describe(other.width(), other.height(), other.channels()));
     }
   }
-  if (detail::channel_of(mode) && top.channels() == 1) {
+  if (is_channel_mode(mode) && top.channels() == 1) {
     throw std::invalid_argument(std::string("byteblend::blend: ") +
                                 std::string(name(mode)) +
                                 " blends a channel of RGB or RGBA pixels, "

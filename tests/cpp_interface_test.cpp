@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <set>
 #include <span>
@@ -43,6 +44,47 @@ TEST(ModeNames, EveryModeHasItsNameAndRoundTrips) {
     EXPECT_TRUE(listed.count(named.mode)) << named.name << " is not listed";
     EXPECT_EQ(byteblend::name(named.mode), named.name);
     EXPECT_EQ(byteblend::parse_mode(named.name), named.mode) << named.name;
+  }
+}
+
+// The header's table against the tests' own: the same modes, row by row, in
+// the library's order, each with its name and the very function exported
+// under its kernel's name; all_modes, name() and kernel() read the same.
+TEST(ModeTable, ListsTheLibrarysModesInItsOrder) {
+  ASSERT_EQ(byteblend::mode_table.size(), std::size(kNamed));
+  ASSERT_EQ(byteblend::all_modes.size(), std::size(kNamed));
+  for (std::size_t i = 0; i < std::size(kNamed); ++i) {
+    const Named &named = kNamed[i];
+    const byteblend::ModeFacts &row = byteblend::mode_table[i];
+    EXPECT_EQ(row.mode, named.mode) << "row " << i;
+    EXPECT_EQ(row.name, named.name) << "row " << i;
+    EXPECT_EQ(row.kernel, named.function) << named.name;
+    EXPECT_EQ(named.kernel, reference::kKernels[i].name) << "row " << i;
+    EXPECT_EQ(byteblend::all_modes[i], named.mode) << "place " << i;
+    EXPECT_EQ(byteblend::kernel(named.mode), named.function) << named.name;
+  }
+}
+
+// A channel mode is one whose kernel steps through packed RGB by 3 bytes,
+// and its channel is the index the kernel starts at.
+TEST(ModeTable, ChannelModesAreThoseWhoseKernelSkipsBytes) {
+  for (const Named &named : kNamed) {
+    const reference::Kernel &kernel = reference::kernel_named(named.kernel);
+    const bool channel = kernel.stride == 3;
+    EXPECT_EQ(byteblend::is_channel_mode(named.mode), channel) << named.name;
+    EXPECT_EQ(byteblend::channel_of(named.mode),
+              channel ? std::optional<std::size_t>(kernel.start) : std::nullopt)
+        << named.name;
+  }
+}
+
+// A value outside the enum's names no mode: no name, kernel or channel.
+TEST(ModeTable, NoRowForAValueOutsideTheEnum) {
+  for (const int value : {-1, static_cast<int>(std::size(kNamed)), 1000}) {
+    const auto mode = static_cast<Mode>(value);
+    EXPECT_EQ(byteblend::name(mode), "unknown") << value;
+    EXPECT_EQ(byteblend::kernel(mode), nullptr) << value;
+    EXPECT_FALSE(byteblend::is_channel_mode(mode)) << value;
   }
 }
 

@@ -28,11 +28,6 @@ using byteblend::MutableImageView;
 static_assert(std::is_convertible_v<MutableImageView, ImageView>);
 static_assert(!std::is_convertible_v<ImageView, MutableImageView>);
 
-bool is_channel_mode(Mode mode) {
-  return mode == Mode::red_channel || mode == Mode::green_channel ||
-         mode == Mode::blue_channel;
-}
-
 // A whole image of random bytes, padding included.
 struct Canvas {
   std::size_t width;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The mode names users type, and the C kernel each one must reach.
+// The mode names users type, and the C kernel each one must reach, in the
+// library's order: that of the C functions in byteblend.h.
 #ifndef BYTEBLEND_TESTS_MODE_TABLE_HPP
 #define BYTEBLEND_TESTS_MODE_TABLE_HPP
 
@@ -13,22 +14,30 @@ struct NamedMode {
   byteblend::Mode mode;
   std::string_view name;
   std::string_view kernel;
+  byteblend::KernelFunction *function; // the export named by kernel
 };
 
 inline constexpr NamedMode kNamedModes[] = {
-    {byteblend::Mode::addition, "addition", "AdditionBlend"},
-    {byteblend::Mode::subtraction, "subtraction", "SubtractionBlend"},
-    {byteblend::Mode::multiplication, "multiplication", "MultiplicationBlend"},
-    {byteblend::Mode::screen, "screen", "ScreenBlend"},
-    {byteblend::Mode::overlay, "overlay", "OverlayBlend"},
-    {byteblend::Mode::lighten, "lighten", "LightenBlend"},
-    {byteblend::Mode::darken, "darken", "DarkenBlend"},
-    {byteblend::Mode::color_dodge, "color-dodge", "ColorDodgeBlend"},
-    {byteblend::Mode::color_burn, "color-burn", "ColorBurnBlend"},
-    {byteblend::Mode::opacity, "opacity", "OpacityBlend"},
-    {byteblend::Mode::red_channel, "red-channel", "RedChannelBlend"},
-    {byteblend::Mode::green_channel, "green-channel", "GreenChannelBlend"},
-    {byteblend::Mode::blue_channel, "blue-channel", "BlueChannelBlend"},
+    {byteblend::Mode::addition, "addition", "AdditionBlend", AdditionBlend},
+    {byteblend::Mode::subtraction, "subtraction", "SubtractionBlend",
+     SubtractionBlend},
+    {byteblend::Mode::multiplication, "multiplication", "MultiplicationBlend",
+     MultiplicationBlend},
+    {byteblend::Mode::screen, "screen", "ScreenBlend", ScreenBlend},
+    {byteblend::Mode::red_channel, "red-channel", "RedChannelBlend",
+     RedChannelBlend},
+    {byteblend::Mode::green_channel, "green-channel", "GreenChannelBlend",
+     GreenChannelBlend},
+    {byteblend::Mode::blue_channel, "blue-channel", "BlueChannelBlend",
+     BlueChannelBlend},
+    {byteblend::Mode::opacity, "opacity", "OpacityBlend", OpacityBlend},
+    {byteblend::Mode::overlay, "overlay", "OverlayBlend", OverlayBlend},
+    {byteblend::Mode::lighten, "lighten", "LightenBlend", LightenBlend},
+    {byteblend::Mode::darken, "darken", "DarkenBlend", DarkenBlend},
+    {byteblend::Mode::color_dodge, "color-dodge", "ColorDodgeBlend",
+     ColorDodgeBlend},
+    {byteblend::Mode::color_burn, "color-burn", "ColorBurnBlend",
+     ColorBurnBlend},
 };
 
 } // namespace testing_support

@@ -259,9 +259,9 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
        {"dissolve", "top.png", "bottom.png", "out.png"},
        2,
        {"unknown mode 'dissolve'",
-        "addition, subtraction, multiplication, screen, overlay, lighten, "
-        "darken, color-dodge, color-burn, opacity, red-channel, "
-        "green-channel, blue-channel"}},
+        "addition, subtraction, multiplication, screen, red-channel, "
+        "green-channel, blue-channel, opacity, overlay, lighten, darken, "
+        "color-dodge, color-burn"}},
       {"missing top",
        {"screen", "none.png", "bottom.png", "out.png"},
        1,

@@ -349,10 +349,8 @@ void broadcast_top(Operand &top, const Operand &bottom) {
 // The channel kernels take packed RGB: an array of pixels must have three
 // values each.
 void check_channels(byteblend::Mode mode, const Operand &operand) {
-  const bool channel = mode == byteblend::Mode::red_channel ||
-                       mode == byteblend::Mode::green_channel ||
-                       mode == byteblend::Mode::blue_channel;
-  if (channel && operand.shape.size() > 1 && operand.shape.back() != 3) {
+  if (byteblend::is_channel_mode(mode) && operand.shape.size() > 1 &&
+      operand.shape.back() != 3) {
     Extents needed = operand.shape;
     needed[needed.size() - 1] = 3;
     std::string advice = "; it needs shape " + shape_text(needed);
@@ -419,16 +417,21 @@ void check_overlap(const Operand &out, const Strided &out_layout,
   }
 }
 
+// The name of every mode, in the order of the C++ interface's table.
+nb::tuple mode_names() {
+  nb::list names;
+  for (const byteblend::Mode mode : byteblend::all_modes) {
+    const std::string_view name = byteblend::name(mode);
+    names.append(nb::str(name.data(), name.size()));
+  }
+  return nb::tuple(names);
+}
+
 // " (did you mean 'color-dodge'?)" for the names most like an unknown one,
 // by difflib as Python's own suggestions go; empty if none is close.
 std::string closest_modes(const std::string &folded) {
-  nb::list names;
-  for (const byteblend::Mode known : byteblend::all_modes) {
-    names.append(
-        nb::str(byteblend::name(known).data(), byteblend::name(known).size()));
-  }
   const nb::object matches = nb::module_::import_("difflib").attr(
-      "get_close_matches")(nb::str(folded.c_str()), names);
+      "get_close_matches")(nb::str(folded.c_str()), mode_names());
   std::string text;
   for (const nb::handle match : matches) {
     text += text.empty() ? " (did you mean " : " or ";
@@ -574,9 +577,7 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
   // A new array for a channel mode starts as bottom, so that its other two
   // channels are bottom's.
   const bool fresh_channels =
-      out_object.is_none() && (mode == byteblend::Mode::red_channel ||
-                               mode == byteblend::Mode::green_channel ||
-                               mode == byteblend::Mode::blue_channel);
+      out_object.is_none() && byteblend::is_channel_mode(mode);
   const byteblend::Options options{.threads = thread_option,
                                    .chunk = piece_size};
   {
@@ -616,4 +617,6 @@ NB_MODULE(_native, module) {
       "_piece_size", [] { return piece_size; },
       "The most bytes one kernel call takes.");
   module.attr("default_piece_size") = byteblend::default_chunk;
+  // The package's MODES.
+  module.attr("modes") = mode_names();
 }

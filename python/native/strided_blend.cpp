@@ -12,11 +12,6 @@
 namespace byteblend::python {
 namespace {
 
-bool is_channel_mode(Mode mode) {
-  return mode == Mode::red_channel || mode == Mode::green_channel ||
-         mode == Mode::blue_channel;
-}
-
 // Calls visit(offsets) for every index of the first `axes` axes of the
 // shape, in C order, with the byte offset of that index in each array.
 template <std::size_t N, class Visit>

@@ -10,14 +10,15 @@ import pytest
 
 import byteblend
 
+# Each mode's C function, in the library's order: that of byteblend.h.
 KERNELS = {
     "addition": "AdditionBlend", "subtraction": "SubtractionBlend",
     "multiplication": "MultiplicationBlend", "screen": "ScreenBlend",
+    "red-channel": "RedChannelBlend", "green-channel": "GreenChannelBlend",
+    "blue-channel": "BlueChannelBlend", "opacity": "OpacityBlend",
     "overlay": "OverlayBlend", "lighten": "LightenBlend",
     "darken": "DarkenBlend", "color-dodge": "ColorDodgeBlend",
-    "color-burn": "ColorBurnBlend", "opacity": "OpacityBlend",
-    "red-channel": "RedChannelBlend", "green-channel": "GreenChannelBlend",
-    "blue-channel": "BlueChannelBlend",
+    "color-burn": "ColorBurnBlend",
 }
 CHANNEL_MODES = ("red-channel", "green-channel", "blue-channel")
 

@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: MIT
 """Every mode through the package, against the library called directly."""
 import pathlib
+import pickle
 import re
+import typing
 
 import numpy as np
 import pytest
@@ -18,8 +20,22 @@ def shapes_for(mode):
     return SHAPES + ([] if mode in CHANNEL_MODES else SHAPES_ANY_MODE)
 
 
-def test_modes_are_the_thirteen_names():
+def test_modes_are_the_thirteen_names_in_the_librarys_order():
     assert byteblend.MODES == tuple(KERNELS)
+
+
+# The names that a type checker reads are spelled out by hand (Mode, and a
+# function a mode): they are MODES, each function is named after its mode,
+# exported in MODES' order, and found again by its name when pickled (as
+# Dask sends it to its workers).
+def test_the_names_spelled_for_type_checkers_are_the_modes():
+    names = [mode.replace("-", "_") for mode in KERNELS]
+    assert set(typing.get_args(byteblend.Mode)) == {*KERNELS, *names}
+    assert [name for name in byteblend.__all__ if name in names] == names
+    for name in names:
+        function = getattr(byteblend, name)
+        assert function.__name__ == name
+        assert pickle.loads(pickle.dumps(function)) is function
 
 
 def test_version_is_the_project_version():

@@ -31,7 +31,7 @@ def refused(error, match, call):
 
 @pytest.mark.parametrize("mode, match", [
     ("dissolve", r"unknown blend mode 'dissolve'; the modes \(in any case, "
-     r"with '-' or '_'\) are: addition .*color-dodge.*blue-channel$"),
+     r"with '-' or '_'\) are: addition .*blue-channel.*color-burn$"),
     ("colour_dodge", r"^unknown blend mode 'colour_dodge' \(did you mean "
      r"'color-dodge'\?\); the modes"),
     ("Scren", r"'Scren' \(did you mean 'screen'\?\)"),

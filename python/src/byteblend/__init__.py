@@ -23,8 +23,9 @@ copies; ``out`` is written through its own strides either way.
 """
 from __future__ import annotations
 
+import textwrap
 from typing import Any, Callable, Literal, Mapping, Optional, Protocol, Tuple
-from typing import TypeVar, Union, overload
+from typing import TypeVar, Union, cast, overload
 
 import numpy as np
 from numpy.typing import NDArray
@@ -32,29 +33,25 @@ from numpy.typing import NDArray
 from . import _native
 from ._version import __version__
 
-__all__ = [
-    "MODES", "Mode", "Input", "PillowImage", "blend", "addition",
-    "subtraction", "multiplication", "screen", "overlay", "lighten",
-    "darken", "color_dodge", "color_burn", "opacity", "red_channel",
-    "green_channel", "blue_channel", "__version__",
-]
-
 #: The thirteen mode names, as the byteblend tool and C++ interface spell
-#: them; blend() takes them in any case, with '_' for '-' too.
-MODES: Tuple[str, ...] = (
-    "addition", "subtraction", "multiplication", "screen", "overlay",
-    "lighten", "darken", "color-dodge", "color-burn", "opacity",
-    "red-channel", "green-channel", "blue-channel",
-)
+#: them, in the library's order; blend() takes them in any case, with '_'
+#: for '-' too.
+MODES: Tuple[str, ...] = _native.modes
 
 #: A mode's name as a type checker sees it: MODES, and the names of the
-#: functions (color_dodge). blend() also takes them in any case.
+#: functions (color_dodge). blend() also takes them in any case. A type
+#: checker reads no value, so the names are spelled out here.
 Mode = Literal[
-    "addition", "subtraction", "multiplication", "screen", "overlay",
-    "lighten", "darken", "color-dodge", "color-burn", "opacity",
-    "red-channel", "green-channel", "blue-channel",
-    "color_dodge", "color_burn", "red_channel", "green_channel",
-    "blue_channel",
+    "addition", "subtraction", "multiplication", "screen", "red-channel",
+    "green-channel", "blue-channel", "opacity", "overlay", "lighten",
+    "darken", "color-dodge", "color-burn",
+    "red_channel", "green_channel", "blue_channel", "color_dodge",
+    "color_burn",
+]
+
+__all__ = [
+    "MODES", "Mode", "Input", "PillowImage", "blend",
+    *(mode.replace("-", "_") for mode in MODES), "__version__",
 ]
 
 
@@ -185,6 +182,12 @@ def blend(
         subtraction     t - b, clamped to 0
         multiplication  t * b / 255, rounded to nearest
         screen          255 * (1 - (1 - t/255) * (1 - b/255)), rounded
+        red-channel     3t + b, clamped to 255, in the red value of each
+                        RGB pixel only (green-channel, blue-channel: the
+                        green, the blue value); out's other two values
+                        keep what they held, and a new array starts as a
+                        copy of bottom
+        opacity         (t + b) / 2, rounded down
         overlay         2 * t * b / 255 where b <= 127,
                         255 * (1 - 2 * (1 - t/255) * (1 - b/255)) where
                         b >= 128, rounded to nearest
@@ -194,12 +197,6 @@ def blend(
                         255 where t = 255
         color-burn      255 - 255 * (255 - b) / t, rounded, clamped to 0;
                         0 where t = 0
-        opacity         (t + b) / 2, rounded down
-        red-channel     3t + b, clamped to 255, in the red value of each
-                        RGB pixel only (green-channel, blue-channel: the
-                        green, the blue value); out's other two values
-                        keep what they held, and a new array starts as a
-                        copy of bottom
 
     The channel modes take packed RGB pixels: arrays of more than one axis
     must have 3 as their last axis.
@@ -220,401 +217,126 @@ def blend(
         mode, top, bottom, out, threads)
 
 
-@overload
-def addition(top: Input, bottom: Input, out: None = None, *,
-             threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def addition(top: Input, bottom: Input, out: Out, *,
-             threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def addition(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Addition blend of top onto bottom. Each byte of the result is
+class _ModeFunction(Protocol):
+    """A function of one mode, as a type checker sees it: blend() with the
+    mode taken from the function's name."""
 
-        t + b, clamped to 255
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.addition(top, bottom)
-    array([  0, 192, 255, 255, 255, 250], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "addition", top, bottom, out, threads)
-
-@overload
-def subtraction(top: Input, bottom: Input, out: None = None, *,
-                threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def subtraction(top: Input, bottom: Input, out: Out, *,
-                threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def subtraction(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Subtraction blend of top onto bottom. Each byte of the result is
-
-        t - b, clamped to 0
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.subtraction(top, bottom)
-    array([  0,   0,   0, 128,   0,   0], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "subtraction", top, bottom, out, threads)
-
-@overload
-def multiplication(top: Input, bottom: Input, out: None = None, *,
-                   threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def multiplication(top: Input, bottom: Input, out: Out, *,
-                   threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def multiplication(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Multiplication blend of top onto bottom. Each byte of the result is
-
-        t * b / 255, rounded to nearest
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.multiplication(top, bottom)
-    array([  0,  32,  64,  48, 255,  26], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "multiplication", top, bottom, out, threads)
-
-@overload
-def screen(top: Input, bottom: Input, out: None = None, *,
-           threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def screen(top: Input, bottom: Input, out: Out, *,
-           threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def screen(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Screen blend of top onto bottom. Each byte of the result is
-
-        255 * (1 - (1 - t/255) * (1 - b/255)), rounded to nearest
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.screen(top, bottom)
-    array([  0, 160, 192, 208, 255, 224], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "screen", top, bottom, out, threads)
-
-@overload
-def overlay(top: Input, bottom: Input, out: None = None, *,
-            threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def overlay(top: Input, bottom: Input, out: Out, *,
-            threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def overlay(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Overlay blend of top onto bottom. Each byte of the result is
-
-        2 * t * b / 255 (multiply) where b <= 127;
-        255 * (1 - 2 * (1 - t/255) * (1 - b/255)) (screen) where b >= 128;
-        rounded to nearest
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.overlay(top, bottom)
-    array([  0,  65, 128,  96, 255, 193], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "overlay", top, bottom, out, threads)
-
-@overload
-def lighten(top: Input, bottom: Input, out: None = None, *,
-            threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def lighten(top: Input, bottom: Input, out: Out, *,
-            threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def lighten(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Lighten blend of top onto bottom. Each byte of the result is
-
-        the larger of t and b
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.lighten(top, bottom)
-    array([  0, 128, 128, 192, 255, 220], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "lighten", top, bottom, out, threads)
-
-@overload
-def darken(top: Input, bottom: Input, out: None = None, *,
-           threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def darken(top: Input, bottom: Input, out: Out, *,
-           threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def darken(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Darken blend of top onto bottom. Each byte of the result is
-
-        the smaller of t and b
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.darken(top, bottom)
-    array([  0,  64, 128,  64, 255,  30], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "darken", top, bottom, out, threads)
-
-@overload
-def color_dodge(top: Input, bottom: Input, out: None = None, *,
-                threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def color_dodge(top: Input, bottom: Input, out: Out, *,
-                threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def color_dodge(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Color-dodge blend of top onto bottom. Each byte of the result is
-
-        255 * b / (255 - t), rounded to nearest, clamped to 255;
-        255 where t = 255
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.color_dodge(top, bottom)
-    array([  0, 171, 255, 255, 255, 249], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "color-dodge", top, bottom, out, threads)
-
-@overload
-def color_burn(top: Input, bottom: Input, out: None = None, *,
-               threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def color_burn(top: Input, bottom: Input, out: Out, *,
-               threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def color_burn(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Color-burn blend of top onto bottom. Each byte of the result is
-
-        255 - 255 * (255 - b) / t, rounded to nearest, clamped to 0;
-        0 where t = 0
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.color_burn(top, bottom)
-    array([  0,   0,   2,   1, 255,   0], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "color-burn", top, bottom, out, threads)
-
-@overload
-def opacity(top: Input, bottom: Input, out: None = None, *,
-            threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def opacity(top: Input, bottom: Input, out: Out, *,
-            threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def opacity(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Opacity blend of top onto bottom. Each byte of the result is
-
-        (t + b) / 2, rounded down (a half-and-half mix)
-
-    where t is top's byte and b bottom's byte at the same index.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
-    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)
-    >>> byteblend.opacity(top, bottom)
-    array([  0,  96, 128, 128, 255, 125], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "opacity", top, bottom, out, threads)
-
-@overload
-def red_channel(top: Input, bottom: Input, out: None = None, *,
-                threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def red_channel(top: Input, bottom: Input, out: Out, *,
-                threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def red_channel(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Red-channel blend of top onto bottom. Each byte of the result is
-
-        3 * t + b, clamped to 255, in the red value (index 0) of each
-        RGB pixel only; the green and blue values of out keep what
-        they held
-
-    where t is top's byte and b bottom's byte at the same index.
-
-    The arrays are packed RGB pixels: an array of more than one axis must
-    have 3 as its last axis. A new array starts as a copy of bottom.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([[10, 20, 30], [200, 100, 50]], np.uint8)
-    >>> bottom = np.array([[40, 50, 60], [70, 80, 90]], np.uint8)
-    >>> byteblend.red_channel(top, bottom)
-    array([[ 70,  50,  60],
-           [255,  80,  90]], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "red-channel", top, bottom, out, threads)
-
-@overload
-def green_channel(top: Input, bottom: Input, out: None = None, *,
-                  threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def green_channel(top: Input, bottom: Input, out: Out, *,
-                  threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def green_channel(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Green-channel blend of top onto bottom. Each byte of the result is
-
-        3 * t + b, clamped to 255, in the green value (index 1) of each
-        RGB pixel only; the red and blue values of out keep what they
-        held
-
-    where t is top's byte and b bottom's byte at the same index.
-
-    The arrays are packed RGB pixels: an array of more than one axis must
-    have 3 as its last axis. A new array starts as a copy of bottom.
-{arguments}
-    Example
-    -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([[10, 20, 30], [200, 100, 50]], np.uint8)
-    >>> bottom = np.array([[40, 50, 60], [70, 80, 90]], np.uint8)
-    >>> byteblend.green_channel(top, bottom)
-    array([[ 40, 110,  60],
-           [ 70, 255,  90]], dtype=uint8)
-    """
-    return _blend(  # type: ignore[no-any-return]
-        "green-channel", top, bottom, out, threads)
-
-@overload
-def blue_channel(top: Input, bottom: Input, out: None = None, *,
+    @overload
+    def __call__(self, top: Input, bottom: Input, out: None = None, *,
                  threads: Optional[int] = None) -> NDArray[np.uint8]:
-    ...
-@overload
-def blue_channel(top: Input, bottom: Input, out: Out, *,
+        ...
+
+    @overload
+    def __call__(self, top: Input, bottom: Input, out: Out, *,
                  threads: Optional[int] = None) -> Out:
-    ...
-@_documented
-def blue_channel(
-        top: Input, bottom: Input, out: Optional[Out] = None, *,
-        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
-    """Blue-channel blend of top onto bottom. Each byte of the result is
+        ...
 
-        3 * t + b, clamped to 255, in the blue value (index 2) of each
-        RGB pixel only; the red and green values of out keep what they
-        held
 
-    where t is top's byte and b bottom's byte at the same index.
+_COLOURS = ("red", "green", "blue")
 
+
+def _channel(colour: str) -> str:
+    """The formula of a channel mode."""
+    others = " and ".join(c for c in _COLOURS if c != colour)
+    return (f"3 * t + b, clamped to 255, in the {colour} value (index "
+            f"{_COLOURS.index(colour)}) of each RGB pixel only; the {others} "
+            "values of out keep what they held")
+
+
+# What each function's help() says of its mode: the formula ('\n' where a
+# line must break), and the example's result, which the doctests check
+# against the library.
+_ABOUT = {
+    "addition": ("t + b, clamped to 255",
+                 "[  0, 192, 255, 255, 255, 250]"),
+    "subtraction": ("t - b, clamped to 0", "[  0,   0,   0, 128,   0,   0]"),
+    "multiplication": ("t * b / 255, rounded to nearest",
+                       "[  0,  32,  64,  48, 255,  26]"),
+    "screen": ("255 * (1 - (1 - t/255) * (1 - b/255)), rounded to nearest",
+               "[  0, 160, 192, 208, 255, 224]"),
+    "red-channel": (_channel("red"),
+                    "[[ 70,  50,  60],\n       [255,  80,  90]]"),
+    "green-channel": (_channel("green"),
+                      "[[ 40, 110,  60],\n       [ 70, 255,  90]]"),
+    "blue-channel": (_channel("blue"),
+                     "[[ 40,  50, 150],\n       [ 70,  80, 240]]"),
+    "opacity": ("(t + b) / 2, rounded down (a half-and-half mix)",
+                "[  0,  96, 128, 128, 255, 125]"),
+    "overlay": ("2 * t * b / 255 (multiply) where b <= 127;\n"
+                "255 * (1 - 2 * (1 - t/255) * (1 - b/255)) (screen) where "
+                "b >= 128;\nrounded to nearest",
+                "[  0,  65, 128,  96, 255, 193]"),
+    "lighten": ("the larger of t and b", "[  0, 128, 128, 192, 255, 220]"),
+    "darken": ("the smaller of t and b", "[  0,  64, 128,  64, 255,  30]"),
+    "color-dodge": ("255 * b / (255 - t), rounded to nearest, clamped to "
+                    "255;\n255 where t = 255",
+                    "[  0, 171, 255, 255, 255, 249]"),
+    "color-burn": ("255 - 255 * (255 - b) / t, rounded to nearest, clamped "
+                   "to 0;\n0 where t = 0", "[  0,   0,   2,   1, 255,   0]"),
+}
+
+_EXAMPLE = """
+    >>> top = np.array([0, 64, 128, 192, 255, 30], np.uint8)
+    >>> bottom = np.array([0, 128, 128, 64, 255, 220], np.uint8)"""
+_PIXELS_EXAMPLE = """
+    >>> top = np.array([[10, 20, 30], [200, 100, 50]], np.uint8)
+    >>> bottom = np.array([[40, 50, 60], [70, 80, 90]], np.uint8)"""
+_PIXELS_NOTE = """
     The arrays are packed RGB pixels: an array of more than one axis must
     have 3 as its last axis. A new array starts as a copy of bottom.
-{arguments}
+"""
+
+
+def _help(mode: str, name: str) -> str:
+    """The docstring of mode's function, whose name is name."""
+    formula, result = _ABOUT[mode]
+    pixels = mode.endswith("-channel")
+    lines = [line for part in formula.split("\n")
+             for line in textwrap.wrap(part, 70)]
+    title = f"{mode.capitalize()} blend of top onto bottom."
+    indented_formula = "\n        ".join(lines)
+    indented_result = result.replace("\n", "\n    ")
+    return f"""{title} Each byte of the result is
+
+        {indented_formula}
+
+    where t is top's byte and b bottom's byte at the same index.
+{_PIXELS_NOTE if pixels else ""}{_ARGUMENTS}
     Example
     -------
-    >>> import numpy as np, byteblend
-    >>> top = np.array([[10, 20, 30], [200, 100, 50]], np.uint8)
-    >>> bottom = np.array([[40, 50, 60], [70, 80, 90]], np.uint8)
-    >>> byteblend.blue_channel(top, bottom)
-    array([[ 40,  50, 150],
-           [ 70,  80, 240]], dtype=uint8)
+    >>> import numpy as np, byteblend{_PIXELS_EXAMPLE if pixels else _EXAMPLE}
+    >>> byteblend.{name}(top, bottom)
+    array({indented_result}, dtype=uint8)
     """
-    return _blend(  # type: ignore[no-any-return]
-        "blue-channel", top, bottom, out, threads)
+
+
+def _mode_function(mode: str) -> _ModeFunction:
+    """The function that blends in mode, named after it (color_dodge)."""
+    name = mode.replace("-", "_")
+
+    def function(
+            top: Input, bottom: Input, out: Optional[Out] = None, *,
+            threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
+        return _blend(  # type: ignore[no-any-return]
+            mode, top, bottom, out, threads)
+
+    function.__name__ = function.__qualname__ = name
+    function.__doc__ = _help(mode, name)
+    return cast(_ModeFunction, function)
+
+
+# One function for each of MODES, in its order; a type checker needs each
+# by name. test_blend.py checks that they are MODES.
+addition = _mode_function("addition")
+subtraction = _mode_function("subtraction")
+multiplication = _mode_function("multiplication")
+screen = _mode_function("screen")
+red_channel = _mode_function("red-channel")
+green_channel = _mode_function("green-channel")
+blue_channel = _mode_function("blue-channel")
+opacity = _mode_function("opacity")
+overlay = _mode_function("overlay")
+lighten = _mode_function("lighten")
+darken = _mode_function("darken")
+color_dodge = _mode_function("color-dodge")
+color_burn = _mode_function("color-burn")

@@ -1,4 +1,4 @@
-from typing import Any, Optional
+from typing import Any, Optional, Tuple
 
 # The package's functions give the precise types; this one takes whatever
 # they are given and checks it at run time.
@@ -8,3 +8,5 @@ def _set_piece_size(size: int) -> None: ...
 def _piece_size() -> int: ...
 
 default_piece_size: int
+# The mode names of the C++ interface, in its order.
+modes: Tuple[str, ...]
