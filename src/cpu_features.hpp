@@ -9,12 +9,20 @@
 // object's relocations and constructors, so everything here is header-only,
 // and the copy is a zero-initialised hidden variable that the code reaches
 // PC-relative, without a relocation.
+//
+// The loader may run the resolvers before a sanitizer's run-time library
+// has started (as it relocates a program whose GOT takes a kernel's
+// address), when its shadow memory is not yet mapped: the code that they
+// run is never instrumented.
 #ifndef BYTEBLEND_CPU_FEATURES_HPP
 #define BYTEBLEND_CPU_FEATURES_HPP
 
 #include <cpuid.h>
 
 #include "target_list.hpp"
+
+#define BYTEBLEND_UNINSTRUMENTED                                               \
+  __attribute__((no_sanitize("address", "thread", "undefined")))
 
 namespace byteblend {
 
@@ -41,7 +49,7 @@ enum class Target { BYTEBLEND_FOR_EACH_TARGET(BYTEBLEND_ENUMERATOR) };
 #undef BYTEBLEND_ENUMERATOR
 
 // The features that the kernels compiled for `target` use.
-constexpr unsigned features_needed(Target target) {
+BYTEBLEND_UNINSTRUMENTED constexpr unsigned features_needed(Target target) {
 #define BYTEBLEND_NEEDS(name, kit, needed, ...)                                \
   if (target == Target::name) {                                                \
     return needed;                                                             \
@@ -53,7 +61,7 @@ constexpr unsigned features_needed(Target target) {
 
 // The widest target whose needs `features` meets: the last such in the
 // list, which runs from the plainest to the widest.
-constexpr Target best_target(unsigned features) {
+BYTEBLEND_UNINSTRUMENTED constexpr Target best_target(unsigned features) {
   Target best = Target{};
 #define BYTEBLEND_IF_MET(name, kit, needed, ...)                               \
   if ((features & (needed)) == (needed)) {                                     \
@@ -64,7 +72,7 @@ constexpr Target best_target(unsigned features) {
   return best;
 }
 
-inline unsigned long long read_xcr0() {
+BYTEBLEND_UNINSTRUMENTED inline unsigned long long read_xcr0() {
   unsigned eax = 0;
   unsigned edx = 0;
   __asm__("xgetbv" : "=a"(eax), "=d"(edx) : "c"(0));
@@ -72,13 +80,15 @@ inline unsigned long long read_xcr0() {
 }
 
 // Asks the CPU; three CPUIDs and an XGETBV.
-inline unsigned read_cpu_features() {
+BYTEBLEND_UNINSTRUMENTED inline unsigned read_cpu_features() {
   unsigned features = feature::read;
   unsigned eax = 0;
   unsigned ebx = 0;
   unsigned ecx = 0;
   unsigned edx = 0;
-  const unsigned highest_leaf = __get_cpuid_max(0, nullptr);
+  // The macros, not cpuid.h's functions, which a sanitizer instruments.
+  __cpuid(0, eax, ebx, ecx, edx);
+  const unsigned highest_leaf = eax;
   if (highest_leaf < 1) {
     return features;
   }
@@ -119,7 +129,7 @@ inline unsigned read_cpu_features() {
 // than a second read.
 __attribute__((visibility("hidden"))) inline unsigned cpu_features_read = 0;
 
-inline unsigned cpu_features() {
+BYTEBLEND_UNINSTRUMENTED inline unsigned cpu_features() {
   unsigned features = __atomic_load_n(&cpu_features_read, __ATOMIC_RELAXED);
   if (features == 0) {
     features = read_cpu_features();
@@ -129,13 +139,15 @@ inline unsigned cpu_features() {
 }
 
 // Whether this machine can run the kernels compiled for `target`.
-inline bool cpu_supports(Target target) {
+BYTEBLEND_UNINSTRUMENTED inline bool cpu_supports(Target target) {
   const unsigned needed = features_needed(target);
   return (cpu_features() & needed) == needed;
 }
 
 // The fastest instruction set that this machine runs.
-inline Target best_target() { return best_target(cpu_features()); }
+BYTEBLEND_UNINSTRUMENTED inline Target best_target() {
+  return best_target(cpu_features());
+}
 
 } // namespace byteblend
 

@@ -32,7 +32,7 @@ BYTEBLEND_EXPORT int32_t Maximum(int32_t a, int32_t b) {
     return byteblend::target::name;
 #define BYTEBLEND_RESOLVE(name)                                                \
   __attribute__((visibility("hidden")))                                        \
-  byteblend::KernelFunction *resolve_##name() {                                \
+  BYTEBLEND_UNINSTRUMENTED byteblend::KernelFunction *resolve_##name() {       \
     switch (byteblend::best_target()) {                                        \
       BYTEBLEND_FOR_EACH_TARGET(BYTEBLEND_BUILD_FOR, name)                     \
     }                                                                          \
