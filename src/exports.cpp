@@ -24,18 +24,19 @@ BYTEBLEND_EXPORT int32_t Maximum(int32_t a, int32_t b) {
 // The resolvers have C linkage, so that the ifunc attribute names them
 // unmangled with either compiler (clang mangles a static function even in an
 // extern "C" block, and warns that it is unused), and hidden visibility, so
-// that the shared object still exports only the fifteen names.
+// that the shared object still exports only the fifteen names. Each returns
+// the build of the target that best_target() chooses from the target list;
+// only the first of them asks the CPU (cpu_features.hpp).
+#define BYTEBLEND_BUILD_FOR(target, kit, needed, name)                         \
+  case byteblend::Target::target:                                              \
+    return byteblend::target::name;
 #define BYTEBLEND_RESOLVE(name)                                                \
   __attribute__((visibility("hidden")))                                        \
-  byteblend::KernelFunction *resolve_##name() {                                \
+  BYTEBLEND_UNINSTRUMENTED byteblend::KernelFunction *resolve_##name() {       \
     switch (byteblend::best_target()) {                                        \
-    case byteblend::Target::avx512:                                            \
-      return byteblend::avx512::name;                                          \
-    case byteblend::Target::avx2:                                              \
-      return byteblend::avx2::name;                                            \
-    default:                                                                   \
-      return byteblend::sse2::name;                                            \
+      BYTEBLEND_FOR_EACH_TARGET(BYTEBLEND_BUILD_FOR, name)                     \
     }                                                                          \
+    __builtin_unreachable(); /* best_target() returns one of the list */       \
   }                                                                            \
   BYTEBLEND_EXPORT void name(int32_t length, const uint8_t *top,               \
                              const uint8_t *bottom, uint8_t *result)           \

@@ -5,32 +5,27 @@
 namespace byteblend {
 namespace {
 
-#define BYTEBLEND_SCALAR(name) {#name, Target::scalar, scalar::name},
-#define BYTEBLEND_SSE2(name) {#name, Target::sse2, sse2::name},
-#define BYTEBLEND_AVX2(name) {#name, Target::avx2, avx2::name},
-#define BYTEBLEND_AVX512(name) {#name, Target::avx512, avx512::name},
+#define BYTEBLEND_IMPLEMENTATION(target, kit, needed, name)                    \
+  {#name, Target::target, target::name},
+#define BYTEBLEND_IMPLEMENTATIONS_OF(name)                                     \
+  BYTEBLEND_FOR_EACH_TARGET(BYTEBLEND_IMPLEMENTATION, name)
 
 const Implementation kAll[] = {
-    BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_SCALAR)
-        BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_SSE2)
-            BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_AVX2)
-                BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_AVX512)};
+    BYTEBLEND_FOR_EACH_KERNEL(BYTEBLEND_IMPLEMENTATIONS_OF)};
+#undef BYTEBLEND_IMPLEMENTATIONS_OF
+#undef BYTEBLEND_IMPLEMENTATION
 
 } // namespace
 
 std::span<const Implementation> implementations() { return kAll; }
 
 std::string_view target_name(Target target) {
-  switch (target) {
-  case Target::scalar:
-    return "scalar";
-  case Target::sse2:
-    return "sse2";
-  case Target::avx2:
-    return "avx2";
-  case Target::avx512:
-    return "avx512";
+#define BYTEBLEND_NAME(name, ...)                                              \
+  if (target == Target::name) {                                                \
+    return #name;                                                              \
   }
+  BYTEBLEND_FOR_EACH_TARGET(BYTEBLEND_NAME)
+#undef BYTEBLEND_NAME
   return "unknown";
 }
 

@@ -19,7 +19,8 @@ struct Implementation {
   KernelFunction *function;
 };
 
-// The kernels per target, in the library's order of kernels.
+// Every build of each kernel, in the library's order of kernels and, per
+// kernel, in target_list.hpp's order of targets.
 std::span<const Implementation> implementations();
 
 std::string_view target_name(Target target);

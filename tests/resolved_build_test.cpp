@@ -24,8 +24,9 @@ namespace {
 
 using byteblend::Target;
 
-constexpr Target kTargets[] = {Target::scalar, Target::sse2, Target::avx2,
-                               Target::avx512};
+#define BYTEBLEND_TARGET(name, ...) Target::name,
+constexpr Target kTargets[] = {BYTEBLEND_FOR_EACH_TARGET(BYTEBLEND_TARGET)};
+#undef BYTEBLEND_TARGET
 
 #define BYTEBLEND_NAME(name) #name,
 constexpr std::string_view kKernels[] = {
@@ -102,9 +103,8 @@ TEST(ResolvedBuild, ExportedKernelsAreBoundToTheExpectedBuild) {
   Target expected = byteblend::best_target();
   if (variable != nullptr) {
     const std::optional<Target> named = target_called(variable);
-    ASSERT_TRUE(named.has_value())
-        << "BYTEBLEND_EXPECT_BUILD=" << variable
-        << " names no build (scalar, sse2, avx2, avx512)";
+    ASSERT_TRUE(named.has_value()) << "BYTEBLEND_EXPECT_BUILD=" << variable
+                                   << " names no build of target_list.hpp";
     expected = *named;
   }
   std::cout << "expecting the " << byteblend::target_name(expected) << " build"
@@ -120,6 +120,65 @@ TEST(ResolvedBuild, ExportedKernelsAreBoundToTheExpectedBuild) {
               byteblend::target_name(expected))
         << kernel << ": " << lookup.found;
   }
+}
+
+// The choice among the builds for a given set of features, against what
+// each instruction set needs: a wide build needs the CPU's instructions and
+// the operating system's saving of its registers.
+TEST(ResolvedBuild, ChoosesTheWidestBuildThatTheFeaturesAllow) {
+  namespace feature = byteblend::feature;
+  constexpr unsigned kAvx2 = feature::avx2 | feature::fma | feature::ymm_state;
+  constexpr unsigned kAvx512 = kAvx2 | feature::avx512f | feature::avx512bw |
+                               feature::avx512vl | feature::zmm_state;
+  const struct {
+    unsigned features;
+    std::string_view build;
+  } cases[] = {
+      {feature::none, "sse2"},
+      {kAvx2, "avx2"},
+      {kAvx2 & ~feature::fma, "sse2"},
+      {kAvx2 & ~feature::ymm_state, "sse2"},
+      {kAvx512, "avx512"},
+      {kAvx512 & ~feature::avx512bw, "avx2"},
+      {kAvx512 & ~feature::avx512vl, "avx2"},
+      {kAvx512 & ~feature::zmm_state, "avx2"},
+      {kAvx512 & ~feature::ymm_state, "sse2"},
+  };
+  for (const auto &[features, build] : cases) {
+    EXPECT_EQ(byteblend::target_name(
+                  byteblend::best_target(features | feature::read)),
+              build)
+        << "features 0x" << std::hex << features;
+  }
+}
+
+// The resolvers ask the CPU once: the first call keeps what it read, and
+// every later call answers from that copy. Seeded with feature sets that
+// differ from each other, so that on any CPU at least one of them differs
+// from what CPUID would say.
+TEST(ResolvedBuild, FeaturesAreReadOnceAndKept) {
+  namespace feature = byteblend::feature;
+  unsigned &kept = byteblend::cpu_features_read;
+  const unsigned saved = kept;
+  kept = 0;
+  EXPECT_EQ(byteblend::cpu_features(), byteblend::read_cpu_features());
+  EXPECT_EQ(kept, byteblend::read_cpu_features());
+  const struct {
+    unsigned features;
+    std::string_view build;
+  } seeds[] = {
+      {feature::read, "sse2"},
+      {feature::read | feature::avx2 | feature::fma | feature::ymm_state |
+           feature::avx512f | feature::avx512bw | feature::avx512vl |
+           feature::zmm_state,
+       "avx512"},
+  };
+  for (const auto &[features, build] : seeds) {
+    kept = features;
+    EXPECT_EQ(byteblend::cpu_features(), features);
+    EXPECT_EQ(byteblend::target_name(byteblend::best_target()), build);
+  }
+  kept = saved;
 }
 
 } // namespace
