@@ -478,17 +478,66 @@ void copy_row(BasicImageView<Byte> view, std::size_t y, std::uint8_t *packed,
   }
 }
 
+// The same pixels, the last row first, or the last pixel of each row first.
+template <class Byte>
+BasicImageView<Byte> rows_reversed(BasicImageView<Byte> view) {
+  const ImageSteps steps = view.steps();
+  return {view.row_start(view.height() - 1), view.width(), view.height(),
+          view.channels(), ImageSteps{-steps.row, steps.pixel, steps.channel}};
+}
+template <class Byte>
+BasicImageView<Byte> pixels_reversed(BasicImageView<Byte> view) {
+  const ImageSteps steps = view.steps();
+  return {view.data() +
+              static_cast<std::ptrdiff_t>(view.width() - 1) * steps.pixel,
+          view.width(), view.height(), view.channels(),
+          ImageSteps{steps.row, -steps.pixel, steps.channel}};
+}
+
+// Each pixel is blended on its own, so the three views may be walked with
+// their rows, or the pixels of their rows, in the other order, all three
+// alike: the order that leaves more of them packed (image[:, ::-1]) or one
+// run of rows (image[::-1]) needs fewer copies. The channels keep their
+// order, which tells them apart.
+inline void walk_forward(ImageView &top, ImageView &bottom,
+                         MutableImageView &result) {
+  const auto count = [&](auto test) {
+    return int{test(top)} + int{test(bottom)} + int{test(ImageView{result})};
+  };
+  const auto packed = [](ImageView v) { return v.packed_rows(); };
+  const auto reversed_packed = [](ImageView v) {
+    return pixels_reversed(v).packed_rows();
+  };
+  if (count(reversed_packed) > count(packed)) {
+    top = pixels_reversed(top);
+    bottom = pixels_reversed(bottom);
+    result = pixels_reversed(result);
+  }
+  const auto contiguous = [](ImageView v) { return v.contiguous(); };
+  const auto reversed_contiguous = [](ImageView v) {
+    return rows_reversed(v).contiguous();
+  };
+  if (count(reversed_contiguous) > count(contiguous)) {
+    top = rows_reversed(top);
+    bottom = rows_reversed(bottom);
+    result = rows_reversed(result);
+  }
+}
+
 } // namespace detail
 
 // The walk over three views of one shape that blend() makes, for any work
-// done row by row: calls row_blend(top, bottom, result, bytes) with the bytes
-// of each row of the three, in order (a row's pixels one after another, each
-// pixel's channels in order). Rows packed in all three views are handed over
-// where they lie, and views that are each one run of rows (contiguous()) in
-// runs of whole rows; other rows are first copied into packed scratch rows,
-// result's too (so that row_blend sees what it held), and result's is
-// copied back after the call. Rows, or the runs of them, are split across
-// up to options.threads threads by the flat blend()'s rule for `mode`
+// done pixel by pixel: calls row_blend(top, bottom, result, bytes) over the
+// pixels' bytes of the three, packed (pixels one after another, each one's
+// channels in order), a run of whole pixels at a time. row_blend must blend
+// each pixel on its own, whatever its place in the run: the runs are rows,
+// or runs of rows where each view is one (contiguous()), and the rows, or
+// the pixels of each row, may be walked last first where that leaves more
+// views packed. Rows packed in all three views are handed over where they
+// lie; other rows are first copied into packed scratch rows, result's too
+// (so that row_blend sees what it held), and result's is copied back after
+// the call. Rows, or the runs of them, are split across up to
+// options.threads threads by the flat blend()'s rule for `mode`
 // (detail::threads_for over all the pixels' bytes); each thread calls its
 // own copy of row_blend, which may so keep scratch space of its own, and
 // must not throw for threads to be worth it (an exception is rethrown here
@@ -503,6 +552,7 @@ void blend_rows(Mode mode, ImageView top, ImageView bottom,
   if (row == 0 || top.height() == 0) {
     return;
   }
+  detail::walk_forward(top, bottom, result);
   const bool contiguous =
       top.contiguous() && bottom.contiguous() && result.contiguous();
   const auto blend_range = [&](std::size_t first, std::size_t last) {

@@ -2,6 +2,7 @@
 
 #include <byteblend_image.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -14,10 +15,9 @@ namespace {
 // The three arrays of a blend: top, bottom, result.
 using Three = std::array<Strided, 3>;
 
-// A line of pixels is blended as rows of this many, a multiple of 3 so that
-// every row starts on a pixel's first byte (a 1-D array's channel 0), and
-// the rows can be shared out between threads.
-constexpr std::size_t pixels_a_row = 3 * 4096;
+// A line of pixels is blended as rows of this many, so that the rows can
+// be shared out between threads.
+constexpr std::size_t pixels_a_row = 4096;
 
 // Blends `height` rows of `width` pixels of `channels` bytes, laid out in
 // each array by its steps.
@@ -32,29 +32,28 @@ void blend_views(Mode mode, std::size_t width, std::size_t height,
              options, row_blend);
 }
 
-// A line of `pixels` pixels of `channels` bytes, each array's `pixel` and
-// `channel` strides apart: rows of pixels_a_row pixels, then the rest.
+// A line of `pixels` pixels of `channels` bytes, then a last pixel of
+// `extra` bytes, in each array `steps` apart (their row unused): rows of
+// pixels_a_row pixels, then the rest.
 template <class RowBlend>
 void blend_line(Mode mode, std::size_t pixels, std::size_t channels,
-                const Three &arrays, std::size_t pixel_axis,
-                const Options &options, const RowBlend &row_blend) {
+                std::size_t extra, std::array<std::uint8_t *, 3> at,
+                std::array<ImageSteps, 3> steps, const Options &options,
+                const RowBlend &row_blend) {
   const std::size_t rows = pixels / pixels_a_row;
-  const std::size_t rest = pixels % pixels_a_row;
-  std::array<std::uint8_t *, 3> at{};
-  std::array<ImageSteps, 3> steps{};
   std::array<std::uint8_t *, 3> rest_at{};
+  std::array<std::uint8_t *, 3> extra_at{};
   for (std::size_t k = 0; k < 3; ++k) {
-    const std::ptrdiff_t pixel = arrays[k].strides[pixel_axis];
-    const std::ptrdiff_t channel =
-        channels == 1 ? 1 : arrays[k].strides[pixel_axis + 1];
-    at[k] = arrays[k].data;
-    steps[k] = {static_cast<std::ptrdiff_t>(pixels_a_row) * pixel, pixel,
-                channel};
+    steps[k].row = static_cast<std::ptrdiff_t>(pixels_a_row) * steps[k].pixel;
     rest_at[k] = at[k] + static_cast<std::ptrdiff_t>(rows) * steps[k].row;
+    extra_at[k] = at[k] + static_cast<std::ptrdiff_t>(pixels) * steps[k].pixel;
   }
   blend_views(mode, pixels_a_row, rows, channels, at, steps, options,
               row_blend);
-  blend_views(mode, rest, 1, channels, rest_at, steps, options, row_blend);
+  blend_views(mode, pixels % pixels_a_row, 1, channels, rest_at, steps, options,
+              row_blend);
+  blend_views(mode, extra == 0 ? 0 : 1, 1, std::max<std::size_t>(extra, 1),
+              extra_at, steps, options, row_blend);
 }
 
 // Arrays of at most three axes: as image views of their rows, pixels and
@@ -63,25 +62,31 @@ void blend_line(Mode mode, std::size_t pixels, std::size_t channels,
 template <class RowBlend>
 void blend_block(Mode mode, const Extents &shape, const Three &arrays,
                  const Options &options, const RowBlend &row_blend) {
-  constexpr std::ptrdiff_t longest_pixel = 4;
-  if (shape.size() == 1 || (shape.size() == 2 && shape[1] <= longest_pixel)) {
-    blend_line(mode, static_cast<std::size_t>(shape[0]),
-               shape.size() == 1 ? 1 : static_cast<std::size_t>(shape[1]),
-               arrays, 0, options, row_blend);
-    return;
-  }
-  const std::size_t channels =
-      shape.size() == 3 ? static_cast<std::size_t>(shape[2]) : 1;
   std::array<std::uint8_t *, 3> at{};
   std::array<ImageSteps, 3> steps{};
+  const std::size_t axes = shape.size();
   for (std::size_t k = 0; k < 3; ++k) {
     const Extents &strides = arrays[k].strides;
     at[k] = arrays[k].data;
-    steps[k] = {strides[0], strides[1], shape.size() == 3 ? strides[2] : 1};
+    steps[k] = {strides[0], axes == 1 ? 3 * strides[0] : strides[1],
+                axes == 1 ? strides[0] : strides[axes - 1]};
   }
-  blend_views(mode, static_cast<std::size_t>(shape[1]),
-              static_cast<std::size_t>(shape[0]), channels, at, steps, options,
-              row_blend);
+  const auto length = [&shape](std::size_t axis) {
+    return static_cast<std::size_t>(shape[axis]);
+  };
+  // The channel modes' pixels in a 1-D array are its bytes three by three.
+  if (axes == 1) {
+    blend_line(mode, length(0) / 3, 3, length(0) % 3, at, steps, options,
+               row_blend);
+  } else if (axes == 2 && length(1) <= 4) {
+    for (ImageSteps &each : steps) {
+      each.pixel = each.row;
+    }
+    blend_line(mode, length(0), length(1), 0, at, steps, options, row_blend);
+  } else {
+    blend_views(mode, length(1), length(0), axes == 3 ? length(2) : 1, at,
+                steps, options, row_blend);
+  }
 }
 
 // Any number of axes: the last three as blocks, for each index of the
