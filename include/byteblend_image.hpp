@@ -19,6 +19,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -96,18 +97,18 @@ public:
       : data_(data), width_(width), height_(height),
         channels_(channels), steps_{static_cast<std::ptrdiff_t>(stride),
                                     static_cast<std::ptrdiff_t>(channels), 1} {
-    const std::size_t row = detail::row_bytes(width, channels);
-    if (row == 0 || height == 0) {
+    const std::size_t length = detail::row_bytes(width, channels);
+    if (length == 0 || height == 0) {
       return;
     }
-    if (stride < row) {
+    if (stride < length) {
       throw std::invalid_argument(
           "byteblend: a stride of " + std::to_string(stride) +
-          " bytes is shorter than a row of " + std::to_string(row));
+          " bytes is shorter than a row of " + std::to_string(length));
     }
     constexpr auto largest =
         static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max());
-    if (height > 1 && (height - 1 > (largest - row) / stride)) {
+    if (height > 1 && (height - 1 > (largest - length) / stride)) {
       throw std::invalid_argument(
           "byteblend: an image of " + std::to_string(height) + " rows of " +
           std::to_string(stride) + " bytes is too large");
@@ -154,9 +155,7 @@ public:
     for (const auto &[step, count] :
          {std::pair{steps_.row, height}, std::pair{steps_.pixel, width},
           std::pair{steps_.channel, channels}}) {
-      const std::size_t distance =
-          step < 0 ? std::size_t{0} - static_cast<std::size_t>(step)
-                   : static_cast<std::size_t>(step);
+      const auto distance = static_cast<std::size_t>(std::abs(step));
       if (count > 1 && distance != 0 &&
           (count - 1 > (largest - reach) / distance)) {
         throw std::invalid_argument("byteblend: the bytes of a " +
@@ -201,6 +200,7 @@ public:
   template <class OtherByte>
   requires(!std::is_same_v<OtherByte, Byte> &&
            std::is_convertible_v<OtherByte *, Byte *>)
+      // cppcheck-suppress noExplicitConstructor
       // NOLINTNEXTLINE(google-explicit-constructor): as T* converts to const T*
       BasicImageView(const BasicImageView<OtherByte> &other)
       : data_(other.data()), width_(other.width()), height_(other.height()),
@@ -355,7 +355,8 @@ struct RgbaRows {
 };
 
 // The lowest and one past the highest address of a view's pixels.
-inline std::pair<std::uintptr_t, std::uintptr_t> byte_range(ImageView view) {
+inline std::pair<std::uintptr_t, std::uintptr_t>
+byte_range(const ImageView &view) {
   const auto start = std::bit_cast<std::uintptr_t>(view.data());
   std::uintptr_t low = start;
   std::uintptr_t high = start;
