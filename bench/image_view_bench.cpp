@@ -2,7 +2,8 @@
 // The image-view blend beside the flat blend of the same bytes, in one run:
 // what keeping RGBA's alpha, padded rows and the channel modes on RGBA cost.
 // Full HD images and small tiles; bytes per second count every byte of the
-// pixels.
+// pixels. Placed/...: the tool's `--at` with TOP partly off BOTTOM (17 MiB
+// images), on 1 and 2 threads.
 //
 //   byteblend_image_view_bench --benchmark_repetitions=9
 //       --benchmark_report_aggregates_only=true
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "byteblend_image.hpp"
@@ -97,7 +99,40 @@ void rgba_two_passes(benchmark::State &state, Size size, Mode mode) {
   count_bytes(state, images);
 }
 
+// The tool's `--at` on a partial overlap: TOP placed partly off BOTTOM's
+// left edge, so that neither image's rows are whole in the overlap, blended
+// as the tool does it, through sub-rectangles of the two, on `threads`.
+void placed(benchmark::State &state, Mode mode, unsigned threads) {
+  constexpr Size kImage = {"3000x2000", 3000, 2000};
+  constexpr std::size_t kLeft = 500;
+  constexpr std::size_t kDown = 200;
+  Images images(kImage, 3, 0);
+  const byteblend::ImageView top(
+      byteblend::ImageView(images.top.data(), kImage.width, kImage.height, 3),
+      kLeft, 0, kImage.width - kLeft, kImage.height - kDown);
+  const byteblend::MutableImageView bottom(
+      byteblend::MutableImageView(images.bottom.data(), kImage.width,
+                                  kImage.height, 3),
+      0, kDown, kImage.width - kLeft, kImage.height - kDown);
+  // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
+  for (auto _ : state) {
+    byteblend::blend(mode, top, bottom, bottom, {.threads = threads});
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations()) *
+      static_cast<std::int64_t>(top.row_bytes() * top.height()));
+}
+
 void register_all() {
+  for (const Mode mode : {Mode::color_dodge, Mode::screen}) {
+    for (const unsigned threads : {1U, 2U}) {
+      const std::string name = "Placed/" + std::string(byteblend::name(mode)) +
+                               "/threads:" + std::to_string(threads);
+      benchmark::RegisterBenchmark(name.c_str(), placed, mode, threads)
+          ->UseRealTime();
+    }
+  }
   for (const Size size : kSizes) {
     for (const Mode mode :
          {Mode::screen, Mode::addition, Mode::green_channel}) {

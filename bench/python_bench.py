@@ -218,6 +218,43 @@ def thread_table(shape, repetitions):
               f"{times[None] * 1e3:.3f} | {times[1] / times[2]:.2f} |")
 
 
+def view_table(repetitions):
+    """Views that are not one run of bytes against the contiguous arrays of
+    the same shape: 4K RGB, each view of all three arrays."""
+    shape = (2160, 3840, 3)
+    top, bottom, out = images(shape, 3)
+    wide = [np.concatenate([array, array], axis=1)
+            for array in (top, bottom, out)]
+    views = {
+        "columns reversed, `a[:, ::-1]`": [a[:, ::-1] for a in (top, bottom,
+                                                                 out)],
+        "crop of a wider image": [a[:, 1000:1000 + shape[1]] for a in wide],
+        "every other column": [a[:, ::2] for a in wide],
+        "only top reversed": [top[:, ::-1], bottom, out],
+    }
+    print("\n### 4K RGB views (3840x2160x3), ms: a view / contiguous\n")
+    print("| mode | view | contiguous, threads=1 | view, threads=1 | "
+          "ratio | contiguous, threads=None | view, threads=None | ratio |")
+    print("|---" * 8 + "|")
+    for mode in ("screen", "color-dodge"):
+        for name, (t, b, o) in views.items():
+            calls = {
+                (kind, threads): (
+                    lambda arrays=arrays, threads=threads: byteblend.blend(
+                        mode, *arrays, threads=threads))
+                for kind, arrays in (("contiguous", (top, bottom, out)),
+                                     ("view", (t, b, o)))
+                for threads in (1, None)}
+            times = median_times(calls, repetitions)
+            cells = []
+            for threads in (1, None):
+                plain = times[("contiguous", threads)]
+                view = times[("view", threads)]
+                cells += [f"{plain * 1e3:.2f}", f"{view * 1e3:.2f}",
+                          f"{view / plain:.2f}"]
+            print(f"| {mode} | {name} | " + " | ".join(cells) + " |")
+
+
 def small_calls(library):
     top = np.arange(64, dtype=np.uint8)
     bottom = top[::-1].copy()
@@ -254,6 +291,7 @@ def main():
     # blend-modes takes seconds a call at 4K: left to the 1080p table.
     image_table(library, (2160, 3840, 4), repetitions, float_peer=False)
     thread_table((2160, 3840, 4), repetitions)
+    view_table(repetitions)
 
 
 if __name__ == "__main__":

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <limits>
-#include <span>
 #include <stdexcept>
 
+#include "byteblend_image.hpp"
 #include "whole_number.hpp"
 
 namespace byteblend::tool {
@@ -62,31 +62,18 @@ void blend_onto(Mode mode, const Image &top, Image &bottom,
   if (overlap.empty()) {
     return;
   }
-  const std::size_t columns = overlap.x1 - overlap.x0;
-  const std::size_t rows = overlap.y1 - overlap.y0;
   // Where the overlap starts in TOP: non-negative, since the overlap lies
   // inside TOP's placed rectangle.
   const auto top_x = static_cast<std::size_t>(overlap.x0 - at->x);
   const auto top_y = static_cast<std::size_t>(overlap.y0 - at->y);
-  const std::size_t top_stride = std::size_t{top.width} * 3;
-  const std::size_t bottom_stride = std::size_t{bottom.width} * 3;
-  const std::uint8_t *top_start =
-      top.rgb.data() + top_y * top_stride + top_x * 3;
-  std::uint8_t *bottom_start = bottom.rgb.data() + overlap.y0 * bottom_stride +
-                               std::size_t{overlap.x0} * 3;
-  if (columns == top.width && columns == bottom.width) {
-    // Whole rows of both: one contiguous block.
-    const std::size_t bytes = rows * columns * 3;
-    blend(mode, std::span(top_start, bytes), std::span(bottom_start, bytes),
-          std::span(bottom_start, bytes), options);
-    return;
-  }
-  for (std::size_t row = 0; row < rows; ++row) {
-    const std::span<std::uint8_t> target(bottom_start + row * bottom_stride,
-                                         columns * 3);
-    blend(mode, std::span(top_start + row * top_stride, columns * 3), target,
-          target);
-  }
+  const std::size_t columns = overlap.x1 - overlap.x0;
+  const std::size_t rows = overlap.y1 - overlap.y0;
+  const ImageView top_part(ImageView(top.rgb.data(), top.width, top.height, 3),
+                           top_x, top_y, columns, rows);
+  const MutableImageView bottom_part(
+      MutableImageView(bottom.rgb.data(), bottom.width, bottom.height, 3),
+      overlap.x0, overlap.y0, columns, rows);
+  blend(mode, top_part, bottom_part, bottom_part, options);
 }
 
 } // namespace byteblend::tool

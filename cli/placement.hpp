@@ -35,11 +35,10 @@ Overlap overlap_of(std::uint32_t top_width, std::uint32_t top_height,
                    Offset at);
 
 // Blends the RGB of `top`, placed at `at`, onto `bottom` in place: only the
-// overlap changes. Whole images, and overlaps of whole rows (contiguous in
-// both), are one blend() on `threads` threads (0: one per core); any other
-// overlap is one kernel call per row on the calling thread. Alpha is left as
-// it is. Without an offset the images must have the same size
-// (std::invalid_argument otherwise).
+// overlap changes, blended as image views of the overlap by the image
+// blend() on `threads` threads (0: one per core), whatever the overlap's
+// shape. Alpha is left as it is. Without an offset the images must have the
+// same size (std::invalid_argument otherwise).
 void blend_onto(Mode mode, const Image &top, Image &bottom,
                 std::optional<Offset> at, unsigned threads);
 

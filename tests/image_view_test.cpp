@@ -248,6 +248,157 @@ TEST(ViewBlend, SameBytesOnEveryThreadCount) {
   }
 }
 
+// Views in the general form, with their bytes anywhere in a buffer: each
+// view blends as its packed copy does, on any thread count, and leaves every
+// byte outside result's pixels as it was. The buffers are large enough for
+// dodge to be split across threads.
+TEST(ViewBlend, StepsOfAnySignAndSizeBlendAsPackedCopies) {
+  constexpr std::size_t kWidth = 300;
+  constexpr std::size_t kHeight = 240;
+  static_assert(kWidth * kHeight * 3 >=
+                byteblend::threaded_from(Mode::color_dodge));
+  // A buffer holds a kWidth x kHeight image of 4-byte cells, 8 bytes of
+  // padding a row; a layout picks the image's pixels out of it.
+  constexpr std::ptrdiff_t kCell = 4;
+  constexpr std::ptrdiff_t kRow = kCell * kWidth + 8;
+  struct Case {
+    const char *what;
+    std::size_t channels;
+    std::ptrdiff_t first; // the offset of the first pixel's first byte
+    byteblend::ImageSteps steps;
+  };
+  const Case cases[] = {
+      {"pixels in 4-byte cells", 3, 0, {kRow, kCell, 1}},
+      {"rows upward", 3, (kHeight - 1) * kRow, {-kRow, kCell, 1}},
+      {"pixels leftward", 3, (kWidth - 1) * kCell, {kRow, -kCell, 1}},
+      {"channels reversed", 3, 2, {kRow, kCell, -1}},
+      {"transposed", 3, 0, {kCell, kRow, 1}},
+      {"grey, every other byte", 1, 1, {kRow, 2, 1}},
+      {"RGBA leftward and upward",
+       4,
+       (kHeight - 1) * kRow + (kWidth - 1) * kCell,
+       {-kRow, -kCell, 1}},
+      {"RGBA channels reversed", 4, 3, {kRow, kCell, -1}},
+  };
+  for (const Case &c : cases) {
+    // Transposed, the view is kHeight wide.
+    const bool transposed = c.steps.pixel == kRow;
+    const std::size_t width = transposed ? kHeight : kWidth;
+    const std::size_t height = transposed ? kWidth : kHeight;
+    const auto view = [&](Canvas &canvas) {
+      return MutableImageView(canvas.bytes.data() + c.first, width, height,
+                              c.channels, c.steps);
+    };
+    // The bytes of a view, row by row, pixel by pixel, channel by channel.
+    const auto packed = [&](Canvas &canvas) {
+      std::vector<std::uint8_t> bytes;
+      const MutableImageView v = view(canvas);
+      for (std::size_t y = 0; y < height; ++y) {
+        for (std::size_t x = 0; x < width; ++x) {
+          for (std::size_t k = 0; k < c.channels; ++k) {
+            bytes.push_back(
+                *(v.data() + static_cast<std::ptrdiff_t>(y) * c.steps.row +
+                  static_cast<std::ptrdiff_t>(x) * c.steps.pixel +
+                  static_cast<std::ptrdiff_t>(k) * c.steps.channel));
+          }
+        }
+      }
+      return bytes;
+    };
+    for (const Mode mode :
+         {Mode::color_dodge, Mode::screen, Mode::red_channel}) {
+      if (c.channels == 1 && is_channel_mode(mode)) {
+        continue;
+      }
+      Canvas top(kRow, kHeight, 1, 0, 7);
+      Canvas bottom(kRow, kHeight, 1, 0, 8);
+      const Canvas before(kRow, kHeight, 1, 0, 9);
+      Canvas expected = before;
+      // The packed blend, written back through the view.
+      std::vector<std::uint8_t> result_bytes = packed(expected);
+      const auto top_bytes = packed(top);
+      const auto bottom_bytes = packed(bottom);
+      byteblend::blend(
+          mode, ImageView(top_bytes.data(), width, height, c.channels),
+          ImageView(bottom_bytes.data(), width, height, c.channels),
+          MutableImageView(result_bytes.data(), width, height, c.channels));
+      const MutableImageView target = view(expected);
+      std::size_t i = 0;
+      for (std::size_t y = 0; y < height; ++y) {
+        for (std::size_t x = 0; x < width; ++x) {
+          for (std::size_t k = 0; k < c.channels; ++k) {
+            *(target.data() + static_cast<std::ptrdiff_t>(y) * c.steps.row +
+              static_cast<std::ptrdiff_t>(x) * c.steps.pixel +
+              static_cast<std::ptrdiff_t>(k) * c.steps.channel) =
+                result_bytes[i++];
+          }
+        }
+      }
+      for (const unsigned threads : {1U, 2U}) {
+        Canvas result = before;
+        byteblend::blend(mode, view(top), view(bottom), view(result),
+                         {.threads = threads});
+        EXPECT_EQ(result.bytes, expected.bytes)
+            << c.what << ", " << byteblend::name(mode) << ", " << threads
+            << " threads";
+      }
+    }
+  }
+}
+
+// The general form: the bytes reached must fit in memory; a view may be
+// blended into itself with any steps, and views whose byte ranges meet are
+// refused unless they are the very same.
+TEST(ImageViews, GeneralFormsAreCheckedAndSharingIsRefused) {
+  std::vector<std::uint8_t> bytes(64, 0x42);
+  constexpr auto kLargest = std::numeric_limits<std::ptrdiff_t>::max();
+  using Steps = byteblend::ImageSteps;
+  EXPECT_THROW(MutableImageView(bytes.data(), 2, 2, 3, Steps{kLargest, 3, 1}),
+               std::invalid_argument);
+  EXPECT_THROW(MutableImageView(bytes.data(), 3, 1, 3, Steps{0, -kLargest, 1}),
+               std::invalid_argument);
+  EXPECT_THROW(MutableImageView(nullptr, 1, 1, 3, Steps{0, 0, 1}),
+               std::invalid_argument);
+  EXPECT_THROW(MutableImageView(bytes.data(), 1, 1, 0, Steps{0, 0, 1}),
+               std::invalid_argument);
+  // Any other number of channels is a view, for blend_rows(), but no image
+  // that blend() takes.
+  const MutableImageView two(bytes.data(), 4, 2, 2, Steps{8, 2, 1});
+  EXPECT_THROW(byteblend::blend(Mode::screen, two, two, two),
+               std::invalid_argument);
+  EXPECT_NO_THROW(MutableImageView(nullptr, 0, 4, 3, Steps{-1, -1, -1}));
+  // A row is one span only when its bytes are one run.
+  EXPECT_THROW(
+      (void)MutableImageView(bytes.data(), 2, 2, 3, Steps{12, 6, 1}).row(0),
+      std::logic_error);
+
+  const MutableImageView leftward(bytes.data() + 9, 4, 2, 3, Steps{16, -3, 1});
+  const MutableImageView even(bytes.data(), 4, 2, 3, Steps{32, 6, 1});
+  const MutableImageView odd(bytes.data() + 3, 4, 2, 3, Steps{32, 6, 1});
+  const MutableImageView apart(bytes.data() + 40, 4, 2, 3, Steps{12, 3, 1});
+  struct Case {
+    const char *what;
+    MutableImageView top, result;
+    bool throws;
+  };
+  for (const Case &c : {
+           Case{"leftward into itself", leftward, leftward, false},
+           Case{"every other pixel into itself", even, even, false},
+           Case{"interleaved pixels", even, odd, true},
+           Case{"ranges that meet", even, leftward, true},
+           Case{"apart", leftward, apart, false},
+       }) {
+    if (c.throws) {
+      EXPECT_THROW(byteblend::blend(Mode::screen, c.top, c.top, c.result),
+                   std::invalid_argument)
+          << c.what;
+    } else {
+      EXPECT_NO_THROW(byteblend::blend(Mode::screen, c.top, c.top, c.result))
+          << c.what;
+    }
+  }
+}
+
 TEST(ViewBlend, ShapesThatDifferThrowNamingBoth) {
   struct Case {
     std::size_t top_width, top_channels, other_width, other_channels;

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,6 +89,70 @@ TEST(OverlapOf, ClipsTopToBottom) {
   EXPECT_EQ(all.x1, 10U);
   EXPECT_EQ(all.y0, 0U);
   EXPECT_EQ(all.y1, 8U);
+}
+
+// An image of random bytes.
+byteblend::tool::Image random_image(std::uint32_t width, std::uint32_t height,
+                                    unsigned seed) {
+  byteblend::tool::Image image;
+  image.width = width;
+  image.height = height;
+  image.rgb.resize(std::size_t{width} * height * 3);
+  std::mt19937 engine(seed);
+  for (std::uint8_t &byte : image.rgb) {
+    byte = static_cast<std::uint8_t>(engine());
+  }
+  return image;
+}
+
+// Placed blends give BOTTOM with each row of the overlap blended by the flat
+// blend() of TOP's part of that row, on any thread count. The images are
+// large enough for the compute-bound modes to be split across threads.
+TEST(BlendOnto, PlacedRowsAreTheFlatBlendOfEachRowOnAnyThreadCount) {
+  constexpr std::uint32_t kTopWidth = 420;
+  constexpr std::uint32_t kTopHeight = 330;
+  static_assert(std::size_t{kTopWidth} * kTopHeight * 3 / 2 >=
+                byteblend::threaded_from(byteblend::Mode::color_dodge));
+  const byteblend::tool::Image top = random_image(kTopWidth, kTopHeight, 1);
+  const struct {
+    const char *what;
+    std::uint32_t bottom_width, bottom_height;
+    Offset at;
+  } cases[] = {
+      {"off the left and top edges", 500, 400, {-70, -40}},
+      {"off the right edge", 500, 400, {200, 30}},
+      {"off the bottom edge", 500, 400, {10, 200}},
+      {"inside", 500, 400, {40, 35}},
+      {"whole rows of both", kTopWidth, 400, {0, 50}},
+      {"wider than BOTTOM", 300, 400, {-60, 10}},
+  };
+  for (const auto &c : cases) {
+    const byteblend::tool::Image bottom =
+        random_image(c.bottom_width, c.bottom_height, 2);
+    const Overlap o = byteblend::tool::overlap_of(
+        kTopWidth, kTopHeight, c.bottom_width, c.bottom_height, c.at);
+    for (const byteblend::Mode mode :
+         {byteblend::Mode::color_dodge, byteblend::Mode::overlay,
+          byteblend::Mode::blue_channel}) {
+      byteblend::tool::Image expected = bottom;
+      const std::size_t bytes = std::size_t{o.x1 - o.x0} * 3;
+      for (std::uint32_t y = o.y0; y < o.y1; ++y) {
+        const std::size_t top_at =
+            ((y - c.at.y) * std::size_t{kTopWidth} + (o.x0 - c.at.x)) * 3;
+        const std::size_t bottom_at =
+            (y * std::size_t{c.bottom_width} + o.x0) * 3;
+        const std::span<std::uint8_t> row(&expected.rgb[bottom_at], bytes);
+        byteblend::blend(mode, std::span(&top.rgb[top_at], bytes), row, row);
+      }
+      for (const unsigned threads : {1U, 2U, 0U}) {
+        byteblend::tool::Image placed = bottom;
+        byteblend::tool::blend_onto(mode, top, placed, c.at, threads);
+        EXPECT_EQ(placed.rgb, expected.rgb)
+            << c.what << ", " << byteblend::name(mode) << ", " << threads
+            << " threads";
+      }
+    }
+  }
 }
 
 TEST(ProgressText, ShowsCountRateAndTimeLeft) {

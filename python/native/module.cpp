@@ -583,8 +583,8 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
   {
     const nb::gil_scoped_release unlocked;
     if (fresh_channels) {
-      byteblend::python::copy_to_contiguous(shape, bottom_layout,
-                                            out_layout.data);
+      byteblend::python::copy_to_contiguous(mode, shape, bottom_layout,
+                                            out_layout.data, options);
     }
     byteblend::python::blend_arrays(mode, shape, top_layout, bottom_layout,
                                     out_layout, options);

@@ -1,123 +1,148 @@
 #include "strided_blend.hpp"
 
+#include <byteblend_image.hpp>
+
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <new>
 #include <span>
-#include <vector>
 
 namespace byteblend::python {
 namespace {
 
-// Calls visit(offsets) for every index of the first `axes` axes of the
-// shape, in C order, with the byte offset of that index in each array.
-template <std::size_t N, class Visit>
-void for_each_outer_index(const Extents &shape, std::size_t axes,
-                          const std::array<const Extents *, N> &strides,
-                          Visit visit) {
-  std::size_t count = 1;
-  for (std::size_t axis = 0; axis < axes; ++axis) {
-    count *= static_cast<std::size_t>(shape[axis]);
+// The three arrays of a blend: top, bottom, result.
+using Three = std::array<Strided, 3>;
+
+// A line of pixels is blended as rows of this many, so that the rows can
+// be shared out between threads.
+constexpr std::size_t pixels_a_row = 4096;
+
+// Blends `height` rows of `width` pixels of `channels` bytes, laid out in
+// each array by its steps.
+template <class RowBlend>
+void blend_views(Mode mode, std::size_t width, std::size_t height,
+                 std::size_t channels, const std::array<std::uint8_t *, 3> &at,
+                 const std::array<ImageSteps, 3> &steps, const Options &options,
+                 const RowBlend &row_blend) {
+  blend_rows(mode, ImageView(at[0], width, height, channels, steps[0]),
+             ImageView(at[1], width, height, channels, steps[1]),
+             MutableImageView(at[2], width, height, channels, steps[2]),
+             options, row_blend);
+}
+
+// A line of `pixels` pixels of `channels` bytes, then a last pixel of
+// `extra` bytes, in each array `steps` apart (their row unused): rows of
+// pixels_a_row pixels, then the rest.
+template <class RowBlend>
+void blend_line(Mode mode, std::size_t pixels, std::size_t channels,
+                std::size_t extra, std::array<std::uint8_t *, 3> at,
+                std::array<ImageSteps, 3> steps, const Options &options,
+                const RowBlend &row_blend) {
+  const std::size_t rows = pixels / pixels_a_row;
+  std::array<std::uint8_t *, 3> rest_at{};
+  std::array<std::uint8_t *, 3> extra_at{};
+  for (std::size_t k = 0; k < 3; ++k) {
+    steps[k].row = static_cast<std::ptrdiff_t>(pixels_a_row) * steps[k].pixel;
+    rest_at[k] = at[k] + static_cast<std::ptrdiff_t>(rows) * steps[k].row;
+    extra_at[k] = at[k] + static_cast<std::ptrdiff_t>(pixels) * steps[k].pixel;
   }
-  Extents index(axes);
-  std::array<std::ptrdiff_t, N> offsets{};
-  for (std::size_t visited = 0; visited < count; ++visited) {
-    visit(offsets);
-    for (std::size_t axis = axes; axis-- > 0;) {
-      for (std::size_t k = 0; k < N; ++k) {
-        offsets[k] += (*strides[k])[axis];
+  blend_views(mode, pixels_a_row, rows, channels, at, steps, options,
+              row_blend);
+  blend_views(mode, pixels % pixels_a_row, 1, channels, rest_at, steps, options,
+              row_blend);
+  blend_views(mode, extra == 0 ? 0 : 1, 1, std::max<std::size_t>(extra, 1),
+              extra_at, steps, options, row_blend);
+}
+
+// Arrays of at most three axes: as image views of their rows, pixels and
+// channels (the last axis). A 2-D array whose rows are a few bytes, such as
+// a list of colours, is a line of pixels; other 2-D arrays are grey.
+template <class RowBlend>
+void blend_block(Mode mode, const Extents &shape, const Three &arrays,
+                 const Options &options, const RowBlend &row_blend) {
+  std::array<std::uint8_t *, 3> at{};
+  std::array<ImageSteps, 3> steps{};
+  const std::size_t axes = shape.size();
+  for (std::size_t k = 0; k < 3; ++k) {
+    const Extents &strides = arrays[k].strides;
+    at[k] = arrays[k].data;
+    steps[k] = {strides[0], axes == 1 ? 3 * strides[0] : strides[1],
+                axes == 1 ? strides[0] : strides[axes - 1]};
+  }
+  const auto length = [&shape](std::size_t axis) {
+    return static_cast<std::size_t>(shape[axis]);
+  };
+  // The channel modes' pixels in a 1-D array are its bytes three by three.
+  if (axes == 1) {
+    blend_line(mode, length(0) / 3, 3, length(0) % 3, at, steps, options,
+               row_blend);
+  } else if (axes == 2 && length(1) <= 4) {
+    for (ImageSteps &each : steps) {
+      each.pixel = each.row;
+    }
+    blend_line(mode, length(0), length(1), 0, at, steps, options, row_blend);
+  } else {
+    blend_views(mode, length(1), length(0), axes == 3 ? length(2) : 1, at,
+                steps, options, row_blend);
+  }
+}
+
+// Any number of axes: the last three as blocks, for each index of the
+// others in C order.
+template <class RowBlend>
+void blend_strided(Mode mode, const Extents &shape, const Three &arrays,
+                   const Options &options, const RowBlend &row_blend) {
+  constexpr std::size_t block_axes = 3;
+  if (shape.size() <= block_axes) {
+    blend_block(mode, shape, arrays, options, row_blend);
+    return;
+  }
+  const std::size_t outer = shape.size() - block_axes;
+  Extents block(block_axes);
+  Three inner = arrays;
+  for (std::size_t k = 0; k < 3; ++k) {
+    inner[k].strides = Extents(block_axes);
+    for (std::size_t axis = 0; axis < block_axes; ++axis) {
+      block[axis] = shape[outer + axis];
+      inner[k].strides[axis] = arrays[k].strides[outer + axis];
+    }
+  }
+  Extents index(outer);
+  while (true) {
+    blend_block(mode, block, inner, options, row_blend);
+    std::size_t axis = outer;
+    for (; axis-- > 0;) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        inner[k].data += arrays[k].strides[axis];
       }
       if (++index[axis] < shape[axis]) {
         break;
       }
-      for (std::size_t k = 0; k < N; ++k) {
-        offsets[k] -= (*strides[k])[axis] * shape[axis];
+      for (std::size_t k = 0; k < 3; ++k) {
+        inner[k].data -= arrays[k].strides[axis] * shape[axis];
       }
       index[axis] = 0;
     }
+    if (axis == static_cast<std::size_t>(-1)) {
+      return;
+    }
   }
-}
-
-// How many leading axes lie outside the longest trailing block that is one
-// contiguous run in all three arrays, and that run's length in bytes.
-struct Rows {
-  std::size_t outer_axes = 0;
-  std::size_t length = 1;
-};
-
-Rows common_rows(const Extents &shape,
-                 const std::array<const Extents *, 3> &strides) {
-  Rows rows{shape.size(), 1};
-  while (rows.outer_axes > 0) {
-    const std::size_t axis = rows.outer_axes - 1;
-    bool joins = shape[axis] == 1;
-    if (!joins) {
-      joins = true;
-      for (const Extents *array : strides) {
-        joins =
-            joins && (*array)[axis] == static_cast<std::ptrdiff_t>(rows.length);
-      }
-    }
-    if (!joins) {
-      break;
-    }
-    rows.length *= static_cast<std::size_t>(shape[axis]);
-    rows.outer_axes = axis;
-  }
-  return rows;
-}
-
-// Copies an array, in C order, into a contiguous buffer, or back from it.
-void gather(const Extents &shape, const Strided &array, std::uint8_t *into) {
-  if (is_contiguous(shape, array.strides)) {
-    std::memcpy(into, array.data, item_count(shape));
-    return;
-  }
-  const std::size_t last = shape.size() - 1;
-  const std::ptrdiff_t step = array.strides[last];
-  const std::ptrdiff_t length = shape[last];
-  for_each_outer_index<1>(shape, last, {&array.strides}, [&](auto offsets) {
-    const std::uint8_t *from = array.data + offsets[0];
-    for (std::ptrdiff_t i = 0; i < length; ++i) {
-      *into++ = from[i * step];
-    }
-  });
-}
-
-void scatter(const Extents &shape, const std::uint8_t *from,
-             const Strided &array) {
-  const std::size_t last = shape.size() - 1;
-  const std::ptrdiff_t step = array.strides[last];
-  const std::ptrdiff_t length = shape[last];
-  for_each_outer_index<1>(shape, last, {&array.strides}, [&](auto offsets) {
-    std::uint8_t *into = array.data + offsets[0];
-    for (std::ptrdiff_t i = 0; i < length; ++i) {
-      into[i * step] = *from++;
-    }
-  });
 }
 
 } // namespace
 
-CopiesNotAllocated::CopiesNotAllocated(std::size_t bytes_each) {
-  std::snprintf(message_.data(), message_.size(),
-                "cannot allocate 3 x %zu bytes for contiguous copies of the "
-                "arrays, whose rows are not contiguous runs to blend in place",
-                bytes_each);
-}
-
-const char *CopiesNotAllocated::what() const noexcept {
-  return message_.data();
-}
-
-void copy_to_contiguous(const Extents &shape, const Strided &array,
-                        std::uint8_t *into) {
-  if (item_count(shape) != 0) {
-    gather(shape, array, into);
+void copy_to_contiguous(Mode mode, const Extents &shape, const Strided &array,
+                        std::uint8_t *into, const Options &options) {
+  if (item_count(shape) == 0) {
+    return;
   }
+  blend_strided(mode, shape, {array, array, {into, contiguous_strides(shape)}},
+                options,
+                [](const std::uint8_t * /*top*/, const std::uint8_t *from,
+                   std::uint8_t *to,
+                   std::size_t bytes) { std::memcpy(to, from, bytes); });
 }
 
 void blend_arrays(Mode mode, const Extents &shape, const Strided &top,
@@ -127,46 +152,21 @@ void blend_arrays(Mode mode, const Extents &shape, const Strided &top,
   if (count == 0) {
     return;
   }
-  const Rows rows =
-      common_rows(shape, {&top.strides, &bottom.strides, &result.strides});
-  if (rows.outer_axes == 0) {
+  const bool contiguous = is_contiguous(shape, top.strides) &&
+                          is_contiguous(shape, bottom.strides) &&
+                          is_contiguous(shape, result.strides);
+  if (contiguous) {
     blend(mode, {top.data, count}, {bottom.data, count}, {result.data, count},
           options);
     return;
   }
-  // A row starts at a multiple of its length, so rows of whole pixels keep
-  // the channel modes on their channel.
-  if (rows.length >= shortest_row &&
-      (!is_channel_mode(mode) || rows.length % 3 == 0)) {
-    const Options one_thread{.threads = 1, .chunk = options.chunk};
-    for_each_outer_index<3>(
-        shape, rows.outer_axes,
-        {&top.strides, &bottom.strides, &result.strides}, [&](auto offsets) {
-          blend(mode, {top.data + offsets[0], rows.length},
-                {bottom.data + offsets[1], rows.length},
-                {result.data + offsets[2], rows.length}, one_thread);
-        });
-    return;
-  }
-  // The channel modes keep result's other two channels, so result is copied
-  // in as well as out.
-  std::vector<std::uint8_t> copies;
-  if (count > copies.max_size() / 3) {
-    throw CopiesNotAllocated(count);
-  }
-  try {
-    copies.resize(3 * count);
-  } catch (const std::bad_alloc &) {
-    throw CopiesNotAllocated(count);
-  }
-  const std::span<std::uint8_t> top_copy(copies.data(), count);
-  const std::span<std::uint8_t> bottom_copy(copies.data() + count, count);
-  const std::span<std::uint8_t> result_copy(copies.data() + 2 * count, count);
-  gather(shape, top, top_copy.data());
-  gather(shape, bottom, bottom_copy.data());
-  gather(shape, result, result_copy.data());
-  blend(mode, top_copy, bottom_copy, result_copy, options);
-  scatter(shape, result_copy.data(), result);
+  const Options one_thread{.threads = 1, .chunk = options.chunk};
+  blend_strided(mode, shape, {top, bottom, result}, options,
+                [mode, one_thread](const std::uint8_t *t, const std::uint8_t *b,
+                                   std::uint8_t *r, std::size_t bytes) {
+                  blend(mode, std::span{t, bytes}, std::span{b, bytes},
+                        std::span{r, bytes}, one_thread);
+                });
 }
 
 } // namespace byteblend::python

@@ -17,9 +17,9 @@ the other twelve functions take it from their own name. help() of each
 gives its formula, its arguments, what it raises and an example.
 
 Arrays need not be contiguous: views such as ``image[:, ::2]`` or
-``image[100:200, 50:300]`` are blended row by row where their rows are
-contiguous runs of at least 64 bytes, and otherwise through contiguous
-copies; ``out`` is written through its own strides either way.
+``image[::-1]`` are blended row by row, through a packed copy of each row
+where its bytes are not one run, on the threads a contiguous array would
+use; ``out`` is written through its own strides either way.
 """
 from __future__ import annotations
 
@@ -123,8 +123,7 @@ _ARGUMENTS = """
         than as the very same array, and, for the channel modes, arrays
         whose last axis is not 3.
     MemoryError
-        When a new array, or the contiguous copies of views that cannot be
-        blended in place, cannot be allocated; it says how many bytes.
+        When a new array cannot be allocated; it says how many bytes.
     Nothing is written when a call raises.
 """
 
