@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+// The two exported functions of libbyteblend_layers.so.1. Each is a GNU
+// indirect function, as the kernels of libbyteblend.so.1 are: the loader
+// binds it once, at load time, to the build for the fastest instruction set
+// that the CPU runs.
+#include "byteblend_layers.h"
+
+#include "../cpu_features.hpp"
+#include "layer_targets.hpp"
+
+#define BYTEBLEND_EXPORT __attribute__((visibility("default")))
+
+// The build's numbers are the header's.
+static_assert(BYTEBLEND_MODE_NORMAL == 13 && BYTEBLEND_OPERATOR_OVER == 1);
+
+extern "C" {
+
+// C linkage and hidden, as in the main library's exports.cpp.
+#define BYTEBLEND_RESOLVE(name, Type, exported, parameters)                    \
+  __attribute__((visibility("hidden"))) byteblend::Type *resolve_##name() {   \
+    switch (byteblend::best_target()) {                                        \
+    case byteblend::Target::avx512:                                            \
+      return byteblend::avx512::name;                                          \
+    case byteblend::Target::avx2:                                              \
+      return byteblend::avx2::name;                                            \
+    default:                                                                   \
+      return byteblend::sse2::name;                                            \
+    }                                                                          \
+  }                                                                            \
+  BYTEBLEND_EXPORT int exported parameters                                     \
+      __attribute__((ifunc("resolve_" #name)));
+
+BYTEBLEND_RESOLVE(BlendWithOpacity, BlendWithOpacityFunction,
+                  byteblend_blend_with_opacity,
+                  (int mode, int32_t length, const uint8_t *top,
+                   const uint8_t *bottom, uint8_t *result, uint8_t opacity))
+BYTEBLEND_RESOLVE(Composite, CompositeFunction, byteblend_composite,
+                  (int mode, int blend_operator, int32_t pixels,
+                   const uint8_t *top, int top_channels, const uint8_t *bottom,
+                   int bottom_channels, uint8_t *result, uint8_t opacity))
+
+} // extern "C"
