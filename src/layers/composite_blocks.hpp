@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Compositing sixteen pixels at a time. A block's top and bottom are
-// loaded whole (at most 64 bytes each), rearranged with constant shuffles
-// into the result's layout (colour, top alpha and bottom alpha beside each
-// result byte), blended by the mode's formula on the instruction set's own
-// lanes, composited in wider lanes, and stored whole. The lane vectors here
-// are 64 bytes wide whatever the instruction set; the compiler splits them
-// into its registers.
+// loaded as four bytes a pixel, blended by the mode's formula on the
+// instruction set's own lanes, and composited with each pixel in a 32-bit
+// lane, where every channel and alpha is a shift and a mask away. The
+// vectors here are 64 bytes wide whatever the instruction set; the
+// compiler splits them into its registers.
 #ifndef BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
 #define BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
 
@@ -14,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 
 #include "composite_scalar.hpp"
 #include "rounding.hpp"
@@ -23,48 +21,47 @@ namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
 constexpr std::ptrdiff_t kBlockPixels = 16;
 
+// A block as bytes (four a pixel: red, green, blue, alpha) and as one
+// 32-bit lane a pixel.
 typedef std::uint8_t Block8 __attribute__((vector_size(64)));
-typedef std::uint32_t Block32 __attribute__((vector_size(256)));
-typedef std::int32_t BlockInt32 __attribute__((vector_size(256)));
-typedef double BlockDouble __attribute__((vector_size(512)));
+typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
+typedef std::int32_t PixelsInt32 __attribute__((vector_size(64)));
+typedef double PixelsDouble __attribute__((vector_size(128)));
 
-// Where result byte j of a block finds its inputs. Past the block's last
-// pixel (j >= 48 for RGB results) any index will do.
-constexpr int pixel_of(int bottom_channels, int j) { return j / bottom_channels; }
-constexpr int channel_of(int bottom_channels, int j) {
-  return j % bottom_channels;
-}
-constexpr int top_colour_index(int top_channels, int bottom_channels, int j) {
-  const int c = channel_of(bottom_channels, j);
-  return j >= kBlockPixels * bottom_channels
-             ? 0
-             : pixel_of(bottom_channels, j) * top_channels + (c < 3 ? c : 0);
-}
-constexpr int alpha_index(int channels, int bottom_channels, int j) {
-  return j >= kBlockPixels * bottom_channels
-             ? 0
-             : pixel_of(bottom_channels, j) * channels + channels - 1;
-}
-
-template <int Tc, int Bc, std::size_t... J>
-Block8 top_colours(Block8 top, std::index_sequence<J...> /*lanes*/) {
-  return __builtin_shufflevector(top, top, top_colour_index(Tc, Bc, J)...);
-}
-template <int Channels, int Bc, std::size_t... J>
-Block8 alphas(Block8 pixels, std::index_sequence<J...> /*lanes*/) {
-  return __builtin_shufflevector(pixels, pixels,
-                                 alpha_index(Channels, Bc, J)...);
+// Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
+// pixel's fourth byte is left 0). Reads exactly the block's bytes.
+template <int Channels>
+Pixels32 load_pixels(const std::uint8_t *pixels) {
+  Pixels32 lanes{};
+  if constexpr (Channels == 4) {
+    std::memcpy(&lanes, pixels, 64);
+  } else {
+    alignas(64) std::uint8_t spread[64] = {};
+    for (int k = 0; k < kBlockPixels; ++k) {
+      std::memcpy(spread + 4 * k, pixels + 3 * k, 3);
+    }
+    std::memcpy(&lanes, spread, 64);
+  }
+  return lanes;
 }
 
-// All ones in the result bytes of channel c, else zero.
-template <int Bc, std::size_t... J>
-Block8 channel_lanes(int c, std::index_sequence<J...> /*lanes*/) {
-  return Block8{static_cast<std::uint8_t>(
-      channel_of(Bc, static_cast<int>(J)) == c ? 255 : 0)...};
+// The reverse: writes exactly the block's bytes.
+template <int Channels>
+void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
+  if constexpr (Channels == 4) {
+    std::memcpy(pixels, &lanes, 64);
+  } else {
+    alignas(64) std::uint8_t spread[64];
+    std::memcpy(spread, &lanes, 64);
+    for (int k = 0; k < kBlockPixels; ++k) {
+      std::memcpy(pixels + 3 * k, spread + 4 * k, 3);
+    }
+  }
 }
 
-// The mode's byte for each result byte, on the instruction set's lanes.
-template <class L, class M, int Bc> Block8 mode_values(Block8 t, Block8 b) {
+// The mode's byte for each byte of the block, on the instruction set's
+// lanes; outside a channel mode's own channel, the bottom's.
+template <class L, class M> Pixels32 mode_values(Pixels32 t, Pixels32 b) {
   constexpr std::size_t kParts = 64 / L::kCount;
   using Parts = std::array<typename L::Bytes, kParts>;
   const auto ts = std::bit_cast<Parts>(t);
@@ -73,72 +70,64 @@ template <class L, class M, int Bc> Block8 mode_values(Block8 t, Block8 b) {
   for (std::size_t k = 0; k < kParts; ++k) {
     rs[k] = M::Formula::template apply<L>(ts[k], bs[k]);
   }
-  const auto r = std::bit_cast<Block8>(rs);
+  const auto r = std::bit_cast<Pixels32>(rs);
   if constexpr (M::kChannel >= 0) {
-    const Block8 own = channel_lanes<Bc>(M::kChannel,
-                                         std::make_index_sequence<64>{});
+    const Pixels32 own = splat<Pixels32>(255U << (8 * M::kChannel));
     return (r & own) | (b & ~own);
   } else {
     return r;
   }
 }
 
-template <class V> Block32 widened(V v) {
-  return __builtin_convertvector(v, Block32);
+inline Pixels32 byte_of(Pixels32 pixels, int c) {
+  return (pixels >> (8 * c)) & 255;
 }
 
-// One block of Tc-channel top onto Bc-channel bottom.
+// One block of Tc-channel top onto Bc-channel bottom, every value of a
+// pixel in its own 32-bit lane: the sums reach 255 * 65025 (atop) and
+// 255 * 16581375 < 2^32 (over).
 template <class L, class M, Operator Op, int Tc, int Bc>
 void composite_block(std::ptrdiff_t p, const std::uint8_t *top,
                      const std::uint8_t *bottom, std::uint8_t *result,
                      unsigned opacity) {
-  constexpr auto kLanes = std::make_index_sequence<64>{};
-  Block8 top_block{};
-  Block8 bottom_block{};
-  std::memcpy(&top_block, top + p * Tc, kBlockPixels * Tc);
-  std::memcpy(&bottom_block, bottom + p * Bc, kBlockPixels * Bc);
+  const Pixels32 t = load_pixels<Tc>(top + p * Tc);
+  const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
+  const Pixels32 r = mode_values<L, M>(t, b);
+  const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
+  const Pixels32 weight = top_alpha * opacity; // P
+  const Pixels32 rest = 65025 - weight;
 
-  const Block8 t = top_colours<Tc, Bc>(top_block, kLanes);
-  const Block8 b = bottom_block;
-  const Block8 r = mode_values<L, M, Bc>(t, b);
-  Block32 top_alpha = splat<Block32>(255);
-  if constexpr (Tc == 4) {
-    top_alpha = widened(alphas<4, Bc>(top_block, kLanes));
-  }
-  const Block32 weight = top_alpha * splat<Block32>(opacity);
-  const Block32 rest = splat<Block32>(65025) - weight;
-
-  Block8 out;
+  Pixels32 out{};
   if constexpr (Op == Operator::atop) {
-    const Block32 n = weight * widened(r) + rest * widened(b);
-    out = __builtin_convertvector(divide_by_65025_rounded(n), Block8);
-    if constexpr (Bc == 4) {
-      const Block8 alpha_lanes = channel_lanes<4>(3, kLanes);
-      out = (out & ~alpha_lanes) | (b & alpha_lanes);
+    for (int c = 0; c < 3; ++c) {
+      const Pixels32 n = weight * byte_of(r, c) + rest * byte_of(b, c);
+      out |= divide_by_65025_rounded(n) << (8 * c);
     }
+    out |= b & 0xFF000000U;
   } else {
     static_assert(Bc == 4, "over onto an opaque bottom is atop");
-    const Block32 bottom_alpha = widened(alphas<4, 4>(bottom_block, kLanes));
-    const Block32 y =
-        splat<Block32>(255) * weight + bottom_alpha * rest; // <= 16581375
-    // At most 255 y < 2^32.
-    const Block32 x = weight * (splat<Block32>(255) - bottom_alpha) * widened(t) +
-                      weight * bottom_alpha * widened(r) +
-                      rest * bottom_alpha * widened(b);
-    // Exact integers in double; the quotient is at least 1 / (2 y) away
-    // from the next integer, far more than the division's error.
-    const BlockInt32 empty = y == splat<Block32>(0);
-    const BlockDouble yd = __builtin_convertvector(
-        y | std::bit_cast<Block32>(empty & 1), BlockDouble);
-    const BlockDouble xd = __builtin_convertvector(x, BlockDouble);
-    const BlockInt32 colour =
-        __builtin_convertvector((xd + yd * 0.5) / yd, BlockInt32) & ~empty;
-    const Block32 alpha = divide_by_65025_rounded(y);
-    const Block8 alpha_lanes = channel_lanes<4>(3, kLanes);
-    out = (__builtin_convertvector(colour, Block8) & ~alpha_lanes) |
-          (__builtin_convertvector(alpha, Block8) & alpha_lanes);
+    const Pixels32 bottom_alpha = b >> 24;
+    const Pixels32 y = 255 * weight + bottom_alpha * rest;
+    // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
+    const PixelsInt32 empty = y == 0;
+    const PixelsDouble divisor = __builtin_convertvector(
+        y | std::bit_cast<Pixels32>(empty & 1), PixelsDouble);
+    const Pixels32 top_weight = weight * (255 - bottom_alpha);
+    const Pixels32 mode_weight = weight * bottom_alpha;
+    const Pixels32 bottom_weight = rest * bottom_alpha;
+    for (int c = 0; c < 3; ++c) {
+      const Pixels32 x = top_weight * byte_of(t, c) +
+                         mode_weight * byte_of(r, c) +
+                         bottom_weight * byte_of(b, c);
+      // Exact integers in double; the quotient is at least 1 / (2 y) away
+      // from the next integer, far more than the division's error.
+      const PixelsDouble quotient =
+          (__builtin_convertvector(x, PixelsDouble) + divisor * 0.5) / divisor;
+      out |= __builtin_convertvector(quotient, Pixels32) << (8 * c);
+    }
+    out |= divide_by_65025_rounded(y) << 24;
   }
-  std::memcpy(result + p * Bc, &out, kBlockPixels * Bc);
+  store_pixels<Bc>(result + p * Bc, out);
 }
 
 template <class L, class M, Operator Op, int Tc, int Bc>

@@ -32,30 +32,29 @@ TEST_P(AllPairsTest, FlatFormAtEveryOpacity) {
   EXPECT_EQ(mismatches, 0);
 }
 
-// Opaque layers (alphas 255 where the layout has them): both operators
-// give round((a r + (255 - a) b) / 255).
+// Opaque layers, RGB onto RGB and RGBA (alpha 255) onto RGBA: atop gives
+// round((a r + (255 - a) b) / 255); over onto opaque pixels is in the grid.
 TEST_P(AllPairsTest, OpaqueCompositeAtEveryOpacity) {
   const auto &[route, mode] = GetParam();
   SKIP_IF_ROUTE_UNSUPPORTED(route);
   const auto table = layers_reference::mode_table(mode);
   std::int64_t mismatches = 0;
-  for (const layers_testing::Layout layout : layers_testing::kLayouts) {
-    for (const int op : {0, 1}) {
-      for (int a = 0; a < 256 && mismatches == 0; ++a) {
-        mismatches += layers_testing::composite_mismatches(
-            route, mode, op, layout, table, 255, 255,
-            static_cast<std::uint8_t>(a));
-      }
+  for (const layers_testing::Layout layout :
+       {layers_testing::Layout{3, 3}, layers_testing::Layout{4, 4}}) {
+    for (int a = 0; a < 256 && mismatches == 0; ++a) {
+      mismatches += layers_testing::composite_mismatches(
+          route, mode, 0, layout, table, 255, 255,
+          static_cast<std::uint8_t>(a));
     }
   }
   EXPECT_EQ(mismatches, 0);
 }
 
-// The edges of each byte and two seeded random values.
+// The edges of each byte and a seeded random value.
 std::vector<std::uint8_t> grid() {
   std::vector<std::uint8_t> values = {0, 1, 127, 128, 254, 255};
   std::mt19937 generator(2026);
-  for (int k = 0; k < 2; ++k) {
+  for (int k = 0; k < 1; ++k) {
     values.push_back(static_cast<std::uint8_t>(2 + generator() % 125));
   }
   return values;
