@@ -54,9 +54,10 @@ Arrays &arrays() {
 
 // The ordinary-store bound with the widest vectors here, as blend_bench's
 // bound/avx512.
-__attribute__((target("avx512f"))) void
-or_avx512(std::int32_t length, const std::uint8_t *top,
-          const std::uint8_t *bottom, std::uint8_t *result) {
+__attribute__((target("avx512f"))) void or_avx512(std::int32_t length,
+                                                  const std::uint8_t *top,
+                                                  const std::uint8_t *bottom,
+                                                  std::uint8_t *result) {
   for (std::ptrdiff_t i = 0; i + 128 <= length; i += 128) {
     const __m512i low = _mm512_or_si512(_mm512_loadu_si512(top + i),
                                         _mm512_loadu_si512(bottom + i));
@@ -100,44 +101,37 @@ void register_flat(const char *name, std::int32_t length) {
 }
 
 void register_composite(const char *name, int blend_operator) {
-  benchmark::RegisterBenchmark(
-      name,
-      [blend_operator](benchmark::State &state) {
-        run(state, kRgba1080p, [blend_operator](Arrays &a) {
-          byteblend_composite(BYTEBLEND_MODE_MULTIPLICATION, blend_operator,
-                              kRgba1080p / 4, a.top.get(), 4, a.bottom.get(),
-                              4, a.result.get(), 200);
-        });
-      })
-      ->UseRealTime();
+  benchmark::RegisterBenchmark(name, [blend_operator](benchmark::State &state) {
+    run(state, kRgba1080p, [blend_operator](Arrays &a) {
+      byteblend_composite(BYTEBLEND_MODE_MULTIPLICATION, blend_operator,
+                          kRgba1080p / 4, a.top.get(), 4, a.bottom.get(), 4,
+                          a.result.get(), 200);
+    });
+  })->UseRealTime();
 }
 
 void register_all() {
   register_flat("rgb_1080p", kRgb1080p);
   register_flat("64MiB", k64MiB);
   if (byteblend::cpu_supports(byteblend::Target::avx512)) {
-    benchmark::RegisterBenchmark("bound/avx512/64MiB",
-                                 [](benchmark::State &state) {
-                                   run(state, k64MiB, [](Arrays &a) {
-                                     or_avx512(k64MiB, a.top.get(),
-                                               a.bottom.get(), a.result.get());
-                                   });
-                                 })
-        ->UseRealTime();
+    benchmark::RegisterBenchmark("bound/avx512/64MiB", [](benchmark::State
+                                                              &state) {
+      run(state, k64MiB, [](Arrays &a) {
+        or_avx512(k64MiB, a.top.get(), a.bottom.get(), a.result.get());
+      });
+    })->UseRealTime();
   }
-  benchmark::RegisterBenchmark(
-      "plain/multiplication/rgba_1080p",
-      [](benchmark::State &state) {
-        run(state, kRgba1080p, [](Arrays &a) {
-          MultiplicationBlend(kRgba1080p, a.top.get(), a.bottom.get(),
-                              a.result.get());
-        });
-      })
+  benchmark::RegisterBenchmark("plain/multiplication/rgba_1080p",
+                               [](benchmark::State &state) {
+                                 run(state, kRgba1080p, [](Arrays &a) {
+                                   MultiplicationBlend(kRgba1080p, a.top.get(),
+                                                       a.bottom.get(),
+                                                       a.result.get());
+                                 });
+                               })
       ->UseRealTime();
-  register_composite("atop/multiplication/rgba_1080p",
-                     BYTEBLEND_OPERATOR_ATOP);
-  register_composite("over/multiplication/rgba_1080p",
-                     BYTEBLEND_OPERATOR_OVER);
+  register_composite("atop/multiplication/rgba_1080p", BYTEBLEND_OPERATOR_ATOP);
+  register_composite("over/multiplication/rgba_1080p", BYTEBLEND_OPERATOR_OVER);
 }
 
 } // namespace

@@ -30,8 +30,7 @@ typedef double PixelsDouble __attribute__((vector_size(128)));
 
 // Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
 // pixel's fourth byte is left 0). Reads exactly the block's bytes.
-template <int Channels>
-Pixels32 load_pixels(const std::uint8_t *pixels) {
+template <int Channels> Pixels32 load_pixels(const std::uint8_t *pixels) {
   Pixels32 lanes{};
   if constexpr (Channels == 4) {
     std::memcpy(&lanes, pixels, 64);
@@ -87,9 +86,10 @@ inline Pixels32 byte_of(Pixels32 pixels, int c) {
 // pixel in its own 32-bit lane: the sums reach 255 * 65025 (atop) and
 // 255 * 16581375 < 2^32 (over).
 template <class L, class M, Operator Op, int Tc, int Bc>
-void composite_block(std::ptrdiff_t p, const std::uint8_t *top,
-                     const std::uint8_t *bottom, std::uint8_t *result,
-                     unsigned opacity) {
+[[gnu::always_inline]] inline void
+composite_block(std::ptrdiff_t p, const std::uint8_t *top,
+                const std::uint8_t *bottom, std::uint8_t *result,
+                unsigned opacity) {
   const Pixels32 t = load_pixels<Tc>(top + p * Tc);
   const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
   const Pixels32 r = mode_values<L, M>(t, b);

@@ -45,13 +45,14 @@ void composite_pixels_one_by_one(Operator op, std::ptrdiff_t begin,
     if (op == Operator::atop || bottom_alpha == 255) {
       // Over onto an opaque pixel is atop.
       for (int c = 0; c < 3; ++c) {
-        const auto r = static_cast<std::uint32_t>(mode_value<M>(c, tp[c], bp[c]));
+        const auto r =
+            static_cast<std::uint32_t>(mode_value<M>(c, tp[c], bp[c]));
         const std::uint32_t n = weight * r + (65025 - weight) * bp[c];
         out[c] = static_cast<std::uint8_t>((2 * n + 65025) / 130050);
       }
     } else {
-      const std::uint64_t y =
-          255 * std::uint64_t{weight} + bottom_alpha * std::uint64_t{65025 - weight};
+      const std::uint64_t y = 255 * std::uint64_t{weight} +
+                              bottom_alpha * std::uint64_t{65025 - weight};
       if (y != 0) {
         for (int c = 0; c < 3; ++c) {
           const auto r =

@@ -17,7 +17,7 @@ extern "C" {
 
 // C linkage and hidden, as in the main library's exports.cpp.
 #define BYTEBLEND_RESOLVE(name, Type, exported, parameters)                    \
-  __attribute__((visibility("hidden"))) byteblend::Type *resolve_##name() {   \
+  __attribute__((visibility("hidden"))) byteblend::Type *resolve_##name() {    \
     switch (byteblend::best_target()) {                                        \
     case byteblend::Target::avx512:                                            \
       return byteblend::avx512::name;                                          \

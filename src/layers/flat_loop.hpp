@@ -33,8 +33,8 @@ void mix_one_by_one(std::ptrdiff_t begin, std::ptrdiff_t end,
                     std::uint8_t *result) {
   using S = ScalarLanes;
   for (std::ptrdiff_t i = begin; i < end; i += stride) {
-    S::store(result + i, blend.template apply<S>(S::load(top + i),
-                                                 S::load(bottom + i)));
+    S::store(result + i,
+             blend.template apply<S>(S::load(top + i), S::load(bottom + i)));
   }
 }
 

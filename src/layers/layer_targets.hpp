@@ -16,11 +16,10 @@ using BlendWithOpacityFunction = int(int mode, std::int32_t length,
                                      const std::uint8_t *bottom,
                                      std::uint8_t *result,
                                      std::uint8_t opacity);
-using CompositeFunction = int(int mode, int blend_operator,
-                              std::int32_t pixels, const std::uint8_t *top,
-                              int top_channels, const std::uint8_t *bottom,
-                              int bottom_channels, std::uint8_t *result,
-                              std::uint8_t opacity);
+using CompositeFunction = int(int mode, int blend_operator, std::int32_t pixels,
+                              const std::uint8_t *top, int top_channels,
+                              const std::uint8_t *bottom, int bottom_channels,
+                              std::uint8_t *result, std::uint8_t opacity);
 
 } // namespace byteblend
 

@@ -6,9 +6,9 @@
 // Routes: opacity 255 is the plain kernel's loop; any other opacity is the
 // flat mix, vectorised for every mode. Composites of an RGB top onto an RGB
 // bottom with a mode that blends every byte are the flat mix (an opaque top
-// at opacity a is exactly that); an RGBA top atop either bottom, and over
-// onto RGBA, run sixteen pixels a block on the vector sets; the rest goes
-// pixel by pixel.
+// at opacity a is exactly that); every other layout and operator runs
+// sixteen pixels a block on the vector sets, its tail pixel by pixel, and
+// the plain set goes pixel by pixel throughout.
 #include <xmmintrin.h>
 
 #include <cstdint>
@@ -51,8 +51,9 @@ void blend_flat(std::int32_t length, const std::uint8_t *top,
     if (opacity == 255) {
       blend_one_channel<L, Formula, M::kChannel>(length, top, bottom, result);
     } else {
-      mix_one_channel<L>(M::kChannel, length, MixedWithOpacity<Formula>{opacity},
-                         top, bottom, result);
+      mix_one_channel<L>(M::kChannel, length,
+                         MixedWithOpacity<Formula>{opacity}, top, bottom,
+                         result);
     }
   } else if (opacity == 255) {
     blend_every_byte<L, Formula>(length, top, bottom, result);
@@ -70,16 +71,25 @@ void composite_layout(std::int32_t pixels, const std::uint8_t *top,
                       int bottom_channels, std::uint8_t *result,
                       unsigned opacity) {
   if constexpr (L::kCount > 1) {
-    if (top_channels == 4 && bottom_channels == 4) {
-      composite_in_blocks<L, M, Op, 4, 4>(pixels, top, bottom, result, opacity);
+    if (bottom_channels == 4) {
+      if (top_channels == 4) {
+        composite_in_blocks<L, M, Op, 4, 4>(pixels, top, bottom, result,
+                                            opacity);
+      } else {
+        composite_in_blocks<L, M, Op, 3, 4>(pixels, top, bottom, result,
+                                            opacity);
+      }
       return;
     }
     if constexpr (Op == Operator::atop) {
-      if (top_channels == 4 && bottom_channels == 3) {
+      if (top_channels == 4) {
         composite_in_blocks<L, M, Op, 4, 3>(pixels, top, bottom, result,
                                             opacity);
-        return;
+      } else {
+        composite_in_blocks<L, M, Op, 3, 3>(pixels, top, bottom, result,
+                                            opacity);
       }
+      return;
     }
   }
   composite_pixels_one_by_one<M>(Op, 0, pixels, top, top_channels, bottom,

@@ -26,8 +26,8 @@ TEST_P(AllPairsTest, FlatFormAtEveryOpacity) {
   const auto table = layers_reference::mode_table(mode);
   std::int64_t mismatches = 0;
   for (int a = 0; a < 256 && mismatches == 0; ++a) {
-    mismatches += layers_testing::flat_mismatches(
-        route, mode, table, static_cast<std::uint8_t>(a));
+    mismatches += layers_testing::flat_mismatches(route, mode, table,
+                                                  static_cast<std::uint8_t>(a));
   }
   EXPECT_EQ(mismatches, 0);
 }
@@ -86,8 +86,8 @@ TEST_P(AllPairsTest, CompositeAtAGridOfAlphasAndOpacities) {
   EXPECT_EQ(mismatches, 0);
 }
 
-std::string name_of(const testing::TestParamInfo<std::tuple<LayerRoute, int>>
-                        &info) {
+std::string
+name_of(const testing::TestParamInfo<std::tuple<LayerRoute, int>> &info) {
   return std::get<0>(info.param).via + "_" +
          layers_reference::kModeNames[std::get<1>(info.param)];
 }

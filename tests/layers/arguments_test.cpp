@@ -44,19 +44,19 @@ TEST_P(ArgumentsTest, ErrorsTouchNothing) {
         << c.top_channels << " onto " << c.bottom_channels;
   }
   for (const int mode : {-1, 14, 1000}) {
-    EXPECT_EQ(route.blend_with_opacity(mode, 1000, nullptr, nullptr, nullptr,
-                                       128),
-              BYTEBLEND_ERROR_UNKNOWN_MODE)
+    EXPECT_EQ(
+        route.blend_with_opacity(mode, 1000, nullptr, nullptr, nullptr, 128),
+        BYTEBLEND_ERROR_UNKNOWN_MODE)
         << "mode " << mode;
   }
   for (const std::int32_t count : {0, -1, INT32_MIN}) {
     for (int mode = 0; mode < 14; ++mode) {
-      EXPECT_EQ(route.blend_with_opacity(mode, count, nullptr, nullptr,
-                                         nullptr, 100),
-                0);
-      EXPECT_EQ(route.composite(mode, 1, count, nullptr, 4, nullptr, 4,
-                                nullptr, 100),
-                0);
+      EXPECT_EQ(
+          route.blend_with_opacity(mode, count, nullptr, nullptr, nullptr, 100),
+          0);
+      EXPECT_EQ(
+          route.composite(mode, 1, count, nullptr, 4, nullptr, 4, nullptr, 100),
+          0);
     }
   }
 }

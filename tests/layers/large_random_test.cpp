@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "layer_route_list.hpp"
 #include "layer_checks.hpp"
+#include "layer_route_list.hpp"
 #include "layers_reference.hpp"
 
 namespace {
@@ -84,11 +84,10 @@ TEST_P(LargeRandomTest, HundredMillionPixels) {
         if (result[p * bc + c] != expected[c] && ++mismatches <= 5) {
           ADD_FAILURE() << "via " << route.via << ", mode "
                         << layers_reference::kModeNames[mode] << ", "
-                        << (op == 0 ? "atop" : "over") << ", " << tc
-                        << " onto " << bc << ", opacity " << int{a}
-                        << ", pixel " << p << " channel " << c << ": "
-                        << int{result[p * bc + c]} << ", expected "
-                        << int{expected[c]};
+                        << (op == 0 ? "atop" : "over") << ", " << tc << " onto "
+                        << bc << ", opacity " << int{a} << ", pixel " << p
+                        << " channel " << c << ": " << int{result[p * bc + c]}
+                        << ", expected " << int{expected[c]};
         }
       }
     }

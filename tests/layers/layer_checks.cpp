@@ -35,10 +35,8 @@ std::int64_t flat_mismatches(const LayerRoute &route, int mode,
                                      opacity),
             0);
   std::int64_t mismatches = 0;
-  for (std::int64_t i = 0; i < static_cast<std::int64_t>(result.size());
-       ++i) {
-    const bool visited =
-        i < length && i >= start && (i - start) % stride == 0;
+  for (std::int64_t i = 0; i < static_cast<std::int64_t>(result.size()); ++i) {
+    const bool visited = i < length && i >= start && (i - start) % stride == 0;
     const std::uint8_t expected =
         visited ? layers_reference::mixed(table[top[i] * 256 + bottom[i]],
                                           bottom[i], opacity)

@@ -13,8 +13,8 @@ std::vector<LayerRoute> all_layer_routes() {
                       build.blend_with_opacity, build.composite,
                       byteblend::cpu_supports(build.target)});
   }
-  routes.push_back({"exported", byteblend_blend_with_opacity,
-                    byteblend_composite, true});
+  routes.push_back(
+      {"exported", byteblend_blend_with_opacity, byteblend_composite, true});
   return routes;
 }
 

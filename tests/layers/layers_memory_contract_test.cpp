@@ -87,11 +87,12 @@ std::vector<std::uint8_t> expected_flat(int mode, std::int64_t length,
 }
 
 // What a composite leaves in `result` (which starts as `before`).
-std::vector<std::uint8_t>
-expected_composite(int mode, int op, std::int64_t pixels,
-                   const std::uint8_t *top, int tc, const std::uint8_t *bottom,
-                   int bc, std::vector<std::uint8_t> before,
-                   std::uint8_t opacity) {
+std::vector<std::uint8_t> expected_composite(int mode, int op,
+                                             std::int64_t pixels,
+                                             const std::uint8_t *top, int tc,
+                                             const std::uint8_t *bottom, int bc,
+                                             std::vector<std::uint8_t> before,
+                                             std::uint8_t opacity) {
   const auto table = layers_reference::mode_table(mode);
   const int channel = layers_reference::channel_of_mode(mode);
   for (std::int64_t p = 0; p < pixels; ++p) {
@@ -138,11 +139,9 @@ TEST_P(LayersMemoryTest, FlatTouchesOnlyVisitedBytes) {
                                      bottom_page.begin() + at,
                                      result_page.begin() + at, opacity);
             std::vector<std::uint8_t> expected(markers);
-            const auto visited =
-                expected_flat(mode, length, top.data() + at,
-                              bottom.data() + at,
-                              std::vector<std::uint8_t>(length, kMarker),
-                              opacity);
+            const auto visited = expected_flat(
+                mode, length, top.data() + at, bottom.data() + at,
+                std::vector<std::uint8_t>(length, kMarker), opacity);
             std::copy(visited.begin(), visited.end(), expected.begin() + at);
             ASSERT_TRUE(std::equal(expected.begin(), expected.end(),
                                    result_page.begin()))
@@ -227,16 +226,16 @@ TEST_P(LayersMemoryTest, LongFlatArrays) {
                                  bottom_pages.begin() + at,
                                  result_pages.begin() + at, 77);
         std::vector<std::uint8_t> expected(size, kMarker);
-        const auto visited = expected_flat(
-            mode, length, top.data() + at, bottom.data() + at,
-            std::vector<std::uint8_t>(length, kMarker), 77);
+        const auto visited =
+            expected_flat(mode, length, top.data() + at, bottom.data() + at,
+                          std::vector<std::uint8_t>(length, kMarker), 77);
         std::copy(visited.begin(), visited.end(), expected.begin() + at);
-        const auto [differs, wanted] = std::mismatch(
-            result_pages.begin(), result_pages.begin() + size,
-            expected.begin());
+        const auto [differs, wanted] =
+            std::mismatch(result_pages.begin(), result_pages.begin() + size,
+                          expected.begin());
         ASSERT_EQ(differs, result_pages.begin() + size)
-            << "via " << route.via << ", mode " << mode << ", length "
-            << length << " at " << at << ": index "
+            << "via " << route.via << ", mode " << mode << ", length " << length
+            << " at " << at << ": index "
             << (differs - result_pages.begin() - at) << " holds "
             << int{*differs} << ", expected " << int{*wanted};
       }
@@ -280,8 +279,8 @@ TEST_P(LayersMemoryTest, ResultMayBeBottomOrTop) {
         route.blend_with_opacity(mode, length, flat_top.data(),
                                  flat_bottom.data(), separate.data(), 33);
         std::vector<std::uint8_t> in_place = flat_bottom;
-        route.blend_with_opacity(mode, length, flat_top.data(),
-                                 in_place.data(), in_place.data(), 33);
+        route.blend_with_opacity(mode, length, flat_top.data(), in_place.data(),
+                                 in_place.data(), 33);
         EXPECT_EQ(in_place, separate) << "via " << route.via << ", flat";
       }
     }

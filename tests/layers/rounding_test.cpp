@@ -58,13 +58,17 @@ TEST(Rounding, MixWithOpacityEveryTriple) {
         const auto bs = std::bit_cast<Sse2Lanes::Bytes>(bottoms);
         const Sse2Lanes::Bytes mixed = mix_with_opacity<Sse2Lanes>(rs, bs, a);
         for (unsigned k = 0; k < 16; ++k) {
-          const unsigned expected = (2 * (a * r + (255 - a) * (b + k)) + 255) / 510;
-          const auto plain = static_cast<unsigned>(mix_with_opacity<ScalarLanes>(
-              static_cast<std::int32_t>(r), static_cast<std::int32_t>(b + k), a));
-          if ((mixed[k] != expected || plain != expected) && ++mismatches <= 5) {
-            ADD_FAILURE() << "a " << a << ", r " << r << ", b " << b + k
-                          << ": " << int{mixed[k]} << " and " << plain
-                          << ", expected " << expected;
+          const unsigned expected =
+              (2 * (a * r + (255 - a) * (b + k)) + 255) / 510;
+          const auto plain =
+              static_cast<unsigned>(mix_with_opacity<ScalarLanes>(
+                  static_cast<std::int32_t>(r),
+                  static_cast<std::int32_t>(b + k), a));
+          if ((mixed[k] != expected || plain != expected) &&
+              ++mismatches <= 5) {
+            ADD_FAILURE() << "a " << a << ", r " << r << ", b " << b + k << ": "
+                          << int{mixed[k]} << " and " << plain << ", expected "
+                          << expected;
           }
         }
       }
