@@ -30,10 +30,14 @@ extern "C" {
   BYTEBLEND_EXPORT int exported parameters                                     \
       __attribute__((ifunc("resolve_" #name)));
 
+// cppcheck reads the int of the exported declaration as the resolver's
+// return value.
+// cppcheck-suppress CastIntegerToAddressAtReturn
 BYTEBLEND_RESOLVE(BlendWithOpacity, BlendWithOpacityFunction,
                   byteblend_blend_with_opacity,
                   (int mode, int32_t length, const uint8_t *top,
                    const uint8_t *bottom, uint8_t *result, uint8_t opacity))
+// cppcheck-suppress CastIntegerToAddressAtReturn
 BYTEBLEND_RESOLVE(Composite, CompositeFunction, byteblend_composite,
                   (int mode, int blend_operator, int32_t pixels,
                    const uint8_t *top, int top_channels, const uint8_t *bottom,

@@ -120,10 +120,9 @@ void mix_one_channel(std::ptrdiff_t start, std::int32_t length,
   }
   const std::ptrdiff_t last =
       start + (end - 1 - start) / kChannelStride * kChannelStride;
-  std::ptrdiff_t i = 0;
   std::ptrdiff_t first = start;
   if constexpr (L::kCount > 1) {
-    for (; i + L::kCount <= last + 1; i += L::kCount) {
+    for (std::ptrdiff_t i = 0; i + L::kCount <= last + 1; i += L::kCount) {
       alignas(64) std::uint8_t mixed[L::kCount];
       L::store(mixed, mix_vector<L>(i, blend, top, bottom));
       for (; first < i + L::kCount; first += kChannelStride) {
