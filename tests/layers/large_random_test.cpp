@@ -40,11 +40,12 @@ TEST_P(LargeRandomTest, HundredMillionPixels) {
     tables.push_back(layers_reference::mode_table(mode));
   }
   constexpr std::int32_t kPixels = 4096;
+  constexpr std::size_t kBytes = std::size_t{kPixels} * 4;
   constexpr std::int64_t kTotal = 100'000'000;
   Random random(20261209);
-  std::vector<std::uint8_t> top(kPixels * 4);
-  std::vector<std::uint8_t> bottom(kPixels * 4);
-  std::vector<std::uint8_t> result(kPixels * 4);
+  std::vector<std::uint8_t> top(kBytes);
+  std::vector<std::uint8_t> bottom(kBytes);
+  std::vector<std::uint8_t> result(kBytes);
   std::int64_t mismatches = 0;
   for (std::int64_t done = 0; done < kTotal && mismatches == 0;
        done += kPixels) {
