@@ -1,0 +1,147 @@
+// SPDX-License-Identifier: MIT
+// Compositing sixteen pixels at a time. A block's top and bottom are
+// loaded as four bytes a pixel, blended by the mode's formula on the
+// instruction set's own lanes, and composited with each pixel in a 32-bit
+// lane, where every channel and alpha is a shift and a mask away. The
+// vectors here are 64 bytes wide whatever the instruction set; the
+// compiler splits them into its registers.
+#ifndef BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
+#define BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "composite_scalar.hpp"
+#include "rounding.hpp"
+
+namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
+
+constexpr std::ptrdiff_t kBlockPixels = 16;
+
+// A block as bytes (four a pixel: red, green, blue, alpha) and as one
+// 32-bit lane a pixel.
+typedef std::uint8_t Block8 __attribute__((vector_size(64)));
+typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
+typedef std::int32_t PixelsInt32 __attribute__((vector_size(64)));
+typedef double PixelsDouble __attribute__((vector_size(128)));
+
+// Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
+// pixel's fourth byte is left 0). Reads exactly the block's bytes.
+template <int Channels> Pixels32 load_pixels(const std::uint8_t *pixels) {
+  Pixels32 lanes{};
+  if constexpr (Channels == 4) {
+    std::memcpy(&lanes, pixels, 64);
+  } else {
+    alignas(64) std::uint8_t spread[64] = {};
+    for (int k = 0; k < kBlockPixels; ++k) {
+      std::memcpy(spread + 4 * k, pixels + 3 * k, 3);
+    }
+    std::memcpy(&lanes, spread, 64);
+  }
+  return lanes;
+}
+
+// The reverse: writes exactly the block's bytes.
+template <int Channels>
+void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
+  if constexpr (Channels == 4) {
+    std::memcpy(pixels, &lanes, 64);
+  } else {
+    alignas(64) std::uint8_t spread[64];
+    std::memcpy(spread, &lanes, 64);
+    for (int k = 0; k < kBlockPixels; ++k) {
+      std::memcpy(pixels + 3 * k, spread + 4 * k, 3);
+    }
+  }
+}
+
+// The mode's byte for each byte of the block, on the instruction set's
+// lanes; outside a channel mode's own channel, the bottom's.
+template <class L, class M> Pixels32 mode_values(Pixels32 t, Pixels32 b) {
+  constexpr std::size_t kParts = 64 / L::kCount;
+  using Parts = std::array<typename L::Bytes, kParts>;
+  const auto ts = std::bit_cast<Parts>(t);
+  const auto bs = std::bit_cast<Parts>(b);
+  Parts rs{};
+  for (std::size_t k = 0; k < kParts; ++k) {
+    rs[k] = M::Formula::template apply<L>(ts[k], bs[k]);
+  }
+  const auto r = std::bit_cast<Pixels32>(rs);
+  if constexpr (M::kChannel >= 0) {
+    const Pixels32 own = splat<Pixels32>(255U << (8 * M::kChannel));
+    return (r & own) | (b & ~own);
+  } else {
+    return r;
+  }
+}
+
+inline Pixels32 byte_of(Pixels32 pixels, int c) {
+  return (pixels >> (8 * c)) & 255;
+}
+
+// One block of Tc-channel top onto Bc-channel bottom, every value of a
+// pixel in its own 32-bit lane: the sums reach 255 * 65025 (atop) and
+// 255 * 16581375 < 2^32 (over).
+template <class L, class M, Operator Op, int Tc, int Bc>
+[[gnu::always_inline]] inline void
+composite_block(std::ptrdiff_t p, const std::uint8_t *top,
+                const std::uint8_t *bottom, std::uint8_t *result,
+                unsigned opacity) {
+  const Pixels32 t = load_pixels<Tc>(top + p * Tc);
+  const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
+  const Pixels32 r = mode_values<L, M>(t, b);
+  const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
+  const Pixels32 weight = top_alpha * opacity; // P
+  const Pixels32 rest = 65025 - weight;
+
+  Pixels32 out{};
+  if constexpr (Op == Operator::atop) {
+    for (int c = 0; c < 3; ++c) {
+      const Pixels32 n = weight * byte_of(r, c) + rest * byte_of(b, c);
+      out |= divide_by_65025_rounded(n) << (8 * c);
+    }
+    out |= b & 0xFF000000U;
+  } else {
+    static_assert(Bc == 4, "over onto an opaque bottom is atop");
+    const Pixels32 bottom_alpha = b >> 24;
+    const Pixels32 y = 255 * weight + bottom_alpha * rest;
+    // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
+    const PixelsInt32 empty = y == 0;
+    const PixelsDouble divisor = __builtin_convertvector(
+        y | std::bit_cast<Pixels32>(empty & 1), PixelsDouble);
+    const Pixels32 top_weight = weight * (255 - bottom_alpha);
+    const Pixels32 mode_weight = weight * bottom_alpha;
+    const Pixels32 bottom_weight = rest * bottom_alpha;
+    for (int c = 0; c < 3; ++c) {
+      const Pixels32 x = top_weight * byte_of(t, c) +
+                         mode_weight * byte_of(r, c) +
+                         bottom_weight * byte_of(b, c);
+      // Exact integers in double; the quotient is at least 1 / (2 y) away
+      // from the next integer, far more than the division's error.
+      const PixelsDouble quotient =
+          (__builtin_convertvector(x, PixelsDouble) + divisor * 0.5) / divisor;
+      out |= __builtin_convertvector(quotient, Pixels32) << (8 * c);
+    }
+    out |= divide_by_65025_rounded(y) << 24;
+  }
+  store_pixels<Bc>(result + p * Bc, out);
+}
+
+template <class L, class M, Operator Op, int Tc, int Bc>
+void composite_in_blocks(std::int32_t pixels, const std::uint8_t *top,
+                         const std::uint8_t *bottom, std::uint8_t *result,
+                         unsigned opacity) {
+  std::ptrdiff_t p = 0;
+  for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
+    composite_block<L, M, Op, Tc, Bc>(p, top, bottom, result, opacity);
+  }
+  composite_pixels_one_by_one<M>(Op, p, pixels, top, Tc, bottom, Bc, result,
+                                 opacity);
+}
+
+} // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
+
+#endif

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+// The two roundings of the layers: n / 255 for the opacity alone and
+// n / 65025 (255 squared) for opacity times alpha, both to the nearest
+// integer. Neither divisor is even, so no quotient is ever a half: the
+// nearest integer is unambiguous and rounding halves up changes nothing.
+#ifndef BYTEBLEND_LAYERS_ROUNDING_HPP
+#define BYTEBLEND_LAYERS_ROUNDING_HPP
+
+#include <bit>
+#include <cstdint>
+#include <type_traits>
+
+#include "../formulas/direct.hpp"
+
+namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
+
+// v in every lane of W (a lane vector, or a plain integer).
+template <class W> W splat(unsigned v) {
+  if constexpr (std::is_arithmetic_v<W>) {
+    return static_cast<W>(v);
+  } else {
+    using Element = std::remove_cvref_t<decltype(W{}[0])>;
+    return W{} + static_cast<Element>(v);
+  }
+}
+
+// round((a r + (255 - a) b) / 255) for bytes r and b, in 16-bit lanes: the
+// sum is at most 65025, and divide_by_255_rounded, the classic
+// (x + 128 + ((x + 128) >> 8)) >> 8, is exact for every integer up to that.
+template <class L>
+typename L::Bytes mix_with_opacity(typename L::Bytes r, typename L::Bytes b,
+                                   unsigned a) {
+  return L::on_words(r, b, [a](auto rw, auto bw) {
+    using W = decltype(rw);
+    return divide_by_255_rounded<L>(rw * splat<W>(a) + bw * splat<W>(255 - a));
+  });
+}
+
+// round(n / 65025) for n up to 16581375 (255 times 65025), in 32-bit lanes
+// and without a divide: m = n + 32512 is floor division's argument, the
+// estimate (m + (m >> 7)) >> 16 is the quotient or one below it, and the
+// remainder says which. The tests try every n.
+template <class U> U divide_by_65025_rounded(U n) {
+  const U m = n + splat<U>(32512);
+  const U estimate = (m + (m >> 7)) >> 16;
+  const U remainder = m - estimate * splat<U>(65025);
+  if constexpr (std::is_arithmetic_v<U>) {
+    return estimate + (remainder >= 65025 ? 1 : 0);
+  } else {
+    // A true comparison is all ones, -1: subtracting it adds one.
+    return estimate - std::bit_cast<U>(remainder >= splat<U>(65025));
+  }
+}
+
+} // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
+
+#endif

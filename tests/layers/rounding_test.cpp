@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+// The two divisions the layer routes round with, tried on every value they
+// can meet, on plain integers and on lane vectors.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cstdint>
+
+#include "lanes/scalar.hpp"
+#include "lanes/sse2.hpp"
+#include "layers/rounding.hpp"
+
+namespace {
+
+using byteblend::portable::divide_by_65025_rounded;
+using byteblend::portable::mix_with_opacity;
+using byteblend::portable::ScalarLanes;
+using byteblend::portable::Sse2Lanes;
+
+typedef std::uint32_t Lanes32 __attribute__((vector_size(16)));
+
+// n up to 255 * 65025, the largest sum atop and over divide.
+TEST(Rounding, DivideBy65025EveryNumerator) {
+  std::int64_t mismatches = 0;
+  for (std::uint32_t n = 0; n <= 255U * 65025U; n += 4) {
+    Lanes32 lanes{};
+    for (std::uint32_t k = 0; k < 4; ++k) {
+      lanes[k] = n + k;
+    }
+    const Lanes32 quotients = divide_by_65025_rounded(lanes);
+    for (std::uint32_t k = 0; k < 4 && n + k <= 255U * 65025U; ++k) {
+      const std::uint32_t expected = (2 * (n + k) + 65025) / 130050;
+      if ((quotients[k] != expected ||
+           divide_by_65025_rounded(n + k) != expected) &&
+          ++mismatches <= 5) {
+        ADD_FAILURE() << "n " << n + k << ": " << quotients[k] << " and "
+                      << divide_by_65025_rounded(n + k) << ", expected "
+                      << expected;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+// Every (r, b, a) through the 16-bit lanes and the plain route.
+TEST(Rounding, MixWithOpacityEveryTriple) {
+  std::int64_t mismatches = 0;
+  for (unsigned a = 0; a < 256; ++a) {
+    for (unsigned r = 0; r < 256; ++r) {
+      const Sse2Lanes::Bytes rs =
+          Sse2Lanes::Bytes{} + static_cast<std::uint8_t>(r);
+      for (unsigned b = 0; b < 256; b += 16) {
+        std::array<std::uint8_t, 16> bottoms{};
+        for (unsigned k = 0; k < 16; ++k) {
+          bottoms[k] = static_cast<std::uint8_t>(b + k);
+        }
+        const auto bs = std::bit_cast<Sse2Lanes::Bytes>(bottoms);
+        const Sse2Lanes::Bytes mixed = mix_with_opacity<Sse2Lanes>(rs, bs, a);
+        for (unsigned k = 0; k < 16; ++k) {
+          const unsigned expected =
+              (2 * (a * r + (255 - a) * (b + k)) + 255) / 510;
+          const auto plain =
+              static_cast<unsigned>(mix_with_opacity<ScalarLanes>(
+                  static_cast<std::int32_t>(r),
+                  static_cast<std::int32_t>(b + k), a));
+          if ((mixed[k] != expected || plain != expected) &&
+              ++mismatches <= 5) {
+            ADD_FAILURE() << "a " << a << ", r " << r << ", b " << b + k << ": "
+                          << int{mixed[k]} << " and " << plain << ", expected "
+                          << expected;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+} // namespace
