@@ -229,7 +229,7 @@ stage_cppcheck() {
   #                       an assignment to it.
   cppcheck --enable=warning,style,performance,portability --std=c++20 \
     --language=c++ --inline-suppr --error-exitcode=1 -q \
-    -I include -I src -I tests -I cli -I python/native \
+    -I include -I src -I tests/common -I tests/tool -I cli -I python/native \
     --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
     --suppress=variableScope:src/element_loop.hpp \
     --suppress=redundantAssignment:src/lanes/fma_division.hpp \
