@@ -5,7 +5,10 @@
 #   tsan       the concurrency test under ThreadSanitizer
 #   fuzz       the libFuzzer targets, each for a bounded time, from the
 #              committed seeds; any finding fails
-#   valgrind   the test suite (but the large and packaging tests) under memcheck
+#   valgrind   the test suite (but the large and packaging tests) under
+#              memcheck, but the thread-count sweeps and the JPEG reader's
+#              broken-file tables, which the asan, tsan and fuzz stages
+#              cover (the valgrind test preset names them and says why)
 #   qemu       the kernel, dlopen and C++ interface tests of build/default
 #              under qemu-x86_64 as an AVX2 CPU (Haswell) and as an SSE-only
 #              one (Nehalem), each asserting the build the loader chose
@@ -226,7 +229,7 @@ stage_cppcheck() {
   #                       an assignment to it.
   cppcheck --enable=warning,style,performance,portability --std=c++20 \
     --language=c++ --inline-suppr --error-exitcode=1 -q \
-    -I include -I src -I tests -I cli -I python/native \
+    -I include -I src -I tests/common -I tests/tool -I cli -I python/native \
     --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
     --suppress=variableScope:src/element_loop.hpp \
     --suppress=redundantAssignment:src/lanes/fma_division.hpp \
