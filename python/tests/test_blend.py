@@ -157,28 +157,39 @@ def test_blends_from_other_threads_at_once():
 
 
 def test_the_gil_is_released_while_blending():
-    # While another thread blends, this one keeps running: the longest
-    # pause between its ticks is far shorter than one blend.
+    # With a switch interval far longer than the test, the interpreter never
+    # takes the GIL from a thread: this one gets it only when the blending
+    # thread lets it go. Then the counter moves during a blend only if the
+    # blend released the GIL (a blend that holds it returns to Python code
+    # that reads the counter before this thread can run again).
+    import sys
     import threading
     import time
-    top, bottom = random_bytes(48 << 20, 1), random_bytes(48 << 20, 2)
+    top, bottom = random_bytes(16 << 20, 1), random_bytes(16 << 20, 2)
     out = np.empty_like(top)
-    durations = []
+    counter = [0]
+    moved = []
+    done = threading.Event()
 
     def blend_three_times():
         for _ in range(3):
-            start = time.perf_counter()
+            before = counter[0]
             byteblend.color_burn(top, bottom, out, threads=1)
-            durations.append(time.perf_counter() - start)
+            moved.append(counter[0] - before)
+        done.set()
 
-    worker = threading.Thread(target=blend_three_times)
-    ticks = [time.perf_counter()]
-    worker.start()
-    while worker.is_alive():
-        ticks.append(time.perf_counter())
-    worker.join()
-    longest_pause = max(b - a for a, b in zip(ticks, ticks[1:]))
-    assert longest_pause < min(durations) / 2, (longest_pause, durations)
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    try:
+        worker = threading.Thread(target=blend_three_times)
+        worker.start()
+        while not done.is_set():
+            counter[0] += 1
+            time.sleep(0)  # lets the GIL go, as a blocking call does
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert max(moved) > 0, moved
 
 
 def test_the_package_docstring_example():
