@@ -88,8 +88,10 @@ TEST_P(AllPairsTest, CompositeAtAGridOfAlphasAndOpacities) {
 
 std::string
 name_of(const testing::TestParamInfo<std::tuple<LayerRoute, int>> &info) {
-  return std::get<0>(info.param).via + "_" +
-         layers_reference::kModeNames[std::get<1>(info.param)];
+  // The route last, as the kernels' tests name theirs: the emulated-CPU
+  // stage tells a route's tests by that suffix.
+  return std::string(layers_reference::kModeNames[std::get<1>(info.param)]) +
+         "_" + std::get<0>(info.param).via;
 }
 
 INSTANTIATE_TEST_SUITE_P(
