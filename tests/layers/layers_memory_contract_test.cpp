@@ -5,8 +5,6 @@
 // streaming threshold, `result` as `bottom` or `top`, and many threads in
 // the functions at once.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "element_loop.hpp"
+#include "guarded_pages.hpp"
 #include "layer_checks.hpp"
 #include "layer_route_list.hpp"
 #include "layers_reference.hpp"
@@ -25,41 +24,9 @@
 namespace {
 
 using layers_testing::LayerRoute;
+using testing_support::GuardedPages;
 
 constexpr std::uint8_t kMarker = 0x5A;
-
-// Read-write pages between two PROT_NONE pages.
-class GuardedPages {
-public:
-  explicit GuardedPages(std::size_t pages) : pages_(pages) {
-    void *mapping =
-        mmap(nullptr, mapped(), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) {
-      std::perror("mmap");
-      std::abort();
-    }
-    mapping_ = static_cast<std::uint8_t *>(mapping);
-    if (mprotect(begin(), size(), PROT_READ | PROT_WRITE) != 0) {
-      std::perror("mprotect");
-      std::abort();
-    }
-  }
-  GuardedPages(const GuardedPages &) = delete;
-  GuardedPages &operator=(const GuardedPages &) = delete;
-  ~GuardedPages() { munmap(mapping_, mapped()); }
-
-  static std::size_t page_size() {
-    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  }
-  [[nodiscard]] std::size_t size() const { return pages_ * page_size(); }
-  [[nodiscard]] std::uint8_t *begin() const { return mapping_ + page_size(); }
-
-private:
-  [[nodiscard]] std::size_t mapped() const { return size() + 2 * page_size(); }
-
-  std::size_t pages_;
-  std::uint8_t *mapping_ = nullptr;
-};
 
 std::vector<std::uint8_t> random_bytes(std::size_t count, unsigned seed) {
   std::mt19937 generator(seed);
