@@ -36,7 +36,7 @@ template <int Channels> Pixels32 load_pixels(const std::uint8_t *pixels) {
     std::memcpy(&lanes, pixels, 64);
   } else {
     alignas(64) std::uint8_t spread[64] = {};
-    for (int k = 0; k < kBlockPixels; ++k) {
+    for (std::ptrdiff_t k = 0; k < kBlockPixels; ++k) {
       std::memcpy(spread + 4 * k, pixels + 3 * k, 3);
     }
     std::memcpy(&lanes, spread, 64);
@@ -52,7 +52,7 @@ void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
   } else {
     alignas(64) std::uint8_t spread[64];
     std::memcpy(spread, &lanes, 64);
-    for (int k = 0; k < kBlockPixels; ++k) {
+    for (std::ptrdiff_t k = 0; k < kBlockPixels; ++k) {
       std::memcpy(pixels + 3 * k, spread + 4 * k, 3);
     }
   }

@@ -141,8 +141,10 @@ TEST_P(LayersMemoryTest, CompositeTouchesOnlyItsPixels) {
         const int bc = layout.bottom_channels;
         for (const bool at_end : {true, false}) {
           for (std::int32_t pixels = 0; pixels <= 70; ++pixels) {
-            const std::int64_t top_at = at_end ? page - pixels * tc : 0;
-            const std::int64_t at = at_end ? page - pixels * bc : 0;
+            const std::int64_t top_at =
+                at_end ? page - std::int64_t{pixels} * tc : 0;
+            const std::int64_t at =
+                at_end ? page - std::int64_t{pixels} * bc : 0;
             std::fill_n(result_page.begin(), page, kMarker);
             ASSERT_EQ(route.composite(mode, op, pixels,
                                       top_page.begin() + top_at, tc,
@@ -152,7 +154,11 @@ TEST_P(LayersMemoryTest, CompositeTouchesOnlyItsPixels) {
             std::vector<std::uint8_t> expected(page, kMarker);
             const auto written = expected_composite(
                 mode, op, pixels, top.data() + top_at, tc, bottom.data() + at,
-                bc, std::vector<std::uint8_t>(pixels * bc, kMarker), 200);
+                bc,
+                std::vector<std::uint8_t>(static_cast<std::size_t>(pixels) *
+                                              static_cast<std::size_t>(bc),
+                                          kMarker),
+                200);
             std::copy(written.begin(), written.end(), expected.begin() + at);
             ASSERT_TRUE(std::equal(expected.begin(), expected.end(),
                                    result_page.begin()))
