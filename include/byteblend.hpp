@@ -757,10 +757,6 @@ void split_across_threads(std::size_t count, std::size_t granule,
   }
 }
 
-} // namespace detail
-
-namespace detail {
-
 // Throws unless the chunk is a positive multiple of 3 that a kernel can take.
 inline void check_chunk(const char *who, std::size_t chunk) {
   constexpr auto largest =
