@@ -224,8 +224,17 @@ Image demo_bottom_with_alpha(std::uint32_t side) {
 std::string write_layers(const std::filesystem::path &folder) {
   const Image layer_image = demo_layer(kTile);
   const Image bottom = demo_bottom_with_alpha(kTile);
-  write_into(folder, "layer.png", layer_image);
-  write_into(folder, "bottom-alpha.png", bottom);
+  // In a folder of their own: a glob of the gallery's *.png gives images of
+  // one size (the README's session lays top.png onto them all).
+  const std::filesystem::path layers = folder / "layers";
+  std::error_code error;
+  create_folder(layers, error);
+  if (error) {
+    throw std::runtime_error(layers.string() +
+                             ": cannot create folder: " + error.message());
+  }
+  write_into(layers, "layer.png", layer_image);
+  write_into(layers, "bottom-alpha.png", bottom);
   const TopLayer layer(layer_image);
   std::string html =
       "</main>\n<h2>Layers: a transparent top, atop and over</h2>\n"
@@ -233,10 +242,10 @@ std::string write_layers(const std::filesystem::path &folder) {
       "(left), the layer paints only where the bottom is and the bottom "
       "keeps its alpha; over (right), it also shows where the bottom is "
       "transparent.</p>\n<main>\n";
-  html += figure(img("layer.png", "layer", layer_image), "layer",
+  html += figure(img("layers/layer.png", "layer", layer_image), "layer",
                  "the top, with alpha");
-  html += figure(img("bottom-alpha.png", "bottom with alpha", bottom), "bottom",
-                 "opaque on the left, transparent on the right");
+  html += figure(img("layers/bottom-alpha.png", "bottom with alpha", bottom),
+                 "bottom", "opaque on the left, transparent on the right");
   for (const LayerMode mode : all_layer_modes) {
     std::string images;
     for (const Operator blend_operator : {Operator::atop, Operator::over}) {
@@ -246,9 +255,9 @@ std::string write_layers(const std::filesystem::path &folder) {
       blend_onto(mode, layer, result, std::nullopt, {1, blend_operator}, 1);
       const std::string file =
           std::string(how) + "-" + std::string(name(mode)) + ".png";
-      write_into(folder, file, result);
-      images +=
-          img(file, std::string(name(mode)) + " " + std::string(how), result);
+      write_into(layers, file, result);
+      images += img("layers/" + file,
+                    std::string(name(mode)) + " " + std::string(how), result);
     }
     html += figure("<div class=\"pair\">" + images + "</div>", name(mode),
                    "atop | over");
@@ -273,10 +282,10 @@ std::string write_layers(const std::filesystem::path &folder) {
     opacities += (i == 0 ? "" : ", ") +
                  std::to_string(std::lround(kStripOpacities[i] * 100)) + "%";
   }
-  write_into(folder, "opacity-strip.png", strip);
+  write_into(layers, "opacity-strip.png", strip);
   html += "</main>\n<h2>Opacity</h2>\n<p>The layer in normal at " + opacities +
           ".</p>\n";
-  html += img("opacity-strip.png", "opacity strip", strip);
+  html += img("layers/opacity-strip.png", "opacity strip", strip);
   return html + "\n";
 }
 

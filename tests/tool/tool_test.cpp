@@ -660,9 +660,10 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     }
     // The layers' row: the transparent layer on the half-transparent
     // bottom in every layer mode, atop and over, each the reference.
-    const auto layer = byteblend::tool::read_image(gallery / "layer.png");
+    const fs::path layers = gallery / "layers";
+    const auto layer = byteblend::tool::read_image(layers / "layer.png");
     const auto bottom_alpha =
-        byteblend::tool::read_image(gallery / "bottom-alpha.png");
+        byteblend::tool::read_image(layers / "bottom-alpha.png");
     EXPECT_FALSE(layer.alpha.empty());
     EXPECT_FALSE(bottom_alpha.alpha.empty());
     pngs += 2;
@@ -673,19 +674,20 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
               : std::string(testing_support::kNamedModes[mode].name);
       for (const int over : {0, 1}) {
         const std::string png = (over ? "over-" : "atop-") + name + ".png";
-        const auto laid = byteblend::tool::read_image(gallery / png);
+        const auto laid = byteblend::tool::read_image(layers / png);
         ++pngs;
         const auto expected = testing_support::expected_laying(
             layer, bottom_alpha, {mode, over, 255});
         EXPECT_EQ(laid.rgb, expected.rgb) << png;
         EXPECT_EQ(laid.alpha, expected.alpha) << png;
-        EXPECT_NE(page.find("src=\"" + png + "\""), std::string::npos) << png;
+        EXPECT_NE(page.find("src=\"layers/" + png + "\""), std::string::npos)
+            << png;
       }
     }
     // The opacity strip: the layer in normal at 0, 1/4, 1/2, 3/4 and all,
     // side by side, on bottom-alpha's colours made opaque.
     const auto strip =
-        byteblend::tool::read_image(gallery / "opacity-strip.png");
+        byteblend::tool::read_image(layers / "opacity-strip.png");
     ++pngs;
     ASSERT_EQ(strip.width, layer.width * 5);
     byteblend::tool::Image expected_strip{strip.width, layer.height, {}, {}};
@@ -705,11 +707,15 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     }
     EXPECT_EQ(strip.rgb, expected_strip.rgb);
     EXPECT_TRUE(strip.alpha.empty());
-    EXPECT_NE(page.find("src=\"opacity-strip.png\""), std::string::npos);
+    EXPECT_NE(page.find("src=\"layers/opacity-strip.png\""), std::string::npos);
 
+    // The gallery's own *.png are of one size, so that a glob of them may
+    // go to a folder run; the layers' images are in a folder of their own.
     std::size_t files = 0;
-    for (const auto &entry : fs::directory_iterator(gallery)) {
-      files += entry.path().extension() == ".png" ? 1 : 0;
+    for (const fs::path &where : {gallery, layers}) {
+      for (const auto &entry : fs::directory_iterator(where)) {
+        files += entry.path().extension() == ".png" ? 1 : 0;
+      }
     }
     EXPECT_EQ(files, pngs);
     EXPECT_EQ(pngs, 46U);
