@@ -33,14 +33,16 @@ endif()
 run(dpkg-deb -x ${deb} ${root})
 
 # The shared object with both links, the headers, the CMake package and the
-# pkg-config file beside it.
+# pkg-config file beside it; with the tool, the layers library it links
+# (opacity, alpha, normal) beside the main one, where its RUNPATH looks.
 set(files include/byteblend.h include/byteblend.hpp include/byteblend_image.hpp
   ${LIBDIR}/libbyteblend.so.${VERSION} ${LIBDIR}/libbyteblend.so.1
   ${LIBDIR}/libbyteblend.so ${LIBDIR}/pkgconfig/byteblend.pc
   ${LIBDIR}/cmake/byteblend/byteblendConfig.cmake
   share/doc/byteblend/changelog.gz)
 if(TOOL)
-  list(APPEND files bin/byteblend)
+  list(APPEND files bin/byteblend ${LIBDIR}/libbyteblend_layers.so.${VERSION}
+    ${LIBDIR}/libbyteblend_layers.so.1)
 endif()
 foreach(f IN LISTS files)
   if(NOT EXISTS ${usr}/${f})
@@ -94,11 +96,23 @@ run(sh -e ${SOURCE_DIR}/examples/c/build_with_pkg_config.sh
 run(${WORK}/c-pkg-config/blend)
 expect_output("${expected}")
 
-# The tool finds the library through its RUNPATH, $ORIGIN/../<libdir>.
+# The tool finds both libraries through its RUNPATH, $ORIGIN/../<libdir>:
+# it starts, and the gallery's layers (a TOP with alpha, atop and over, at
+# several opacities) go through libbyteblend_layers.so.1.
 if(TOOL)
   unset(ENV{LD_LIBRARY_PATH})
   run(${usr}/bin/byteblend --version)
   expect_output("${VERSION}")
+  run(${usr}/bin/byteblend demo ${WORK}/gallery)
+  if(NOT EXISTS ${WORK}/gallery/layers/over-normal.png)
+    message(FATAL_ERROR "the packaged tool wrote no gallery/layers/over-normal.png")
+  endif()
+  # Depends: the package itself holds libbyteblend_layers.so.1, so
+  # dpkg-shlibdeps names no other package for it.
+  run(dpkg-deb --field ${deb} Depends)
+  if(out MATCHES "byteblend")
+    message(FATAL_ERROR "Depends names a byteblend package: ${out}")
+  endif()
 endif()
 
 # lintian finds no error.

@@ -276,7 +276,8 @@ TEST(BlendOnto, LayersGiveTheIntegerReferencePixelByPixel) {
         const byteblend::tool::Image expected =
             testing_support::expected_laying(
                 c.top, *c.bottom,
-                {mode.code(), blend_operator == byteblend::Operator::over,
+                {mode.code(),
+                 blend_operator == byteblend::Operator::over ? 1 : 0,
                  byteblend::opacity_byte(c.opacity), at.x, at.y});
         const std::string what =
             std::string(c.what) + ", " + std::string(byteblend::name(mode)) +

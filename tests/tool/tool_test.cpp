@@ -673,7 +673,7 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
               ? "normal"
               : std::string(testing_support::kNamedModes[mode].name);
       for (const int over : {0, 1}) {
-        const std::string png = (over ? "over-" : "atop-") + name + ".png";
+        const std::string png = (over == 1 ? "over-" : "atop-") + name + ".png";
         const auto laid = byteblend::tool::read_image(layers / png);
         ++pngs;
         const auto expected = testing_support::expected_laying(
@@ -691,11 +691,13 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
     ++pngs;
     ASSERT_EQ(strip.width, layer.width * 5);
     byteblend::tool::Image expected_strip{strip.width, layer.height, {}, {}};
-    for (std::uint32_t y = 0; y < layer.height; ++y) {
+    const auto row_bytes = static_cast<std::ptrdiff_t>(layer.width) * 3;
+    for (std::ptrdiff_t y = 0; y < static_cast<std::ptrdiff_t>(layer.height);
+         ++y) {
       for (int i = 0; i < 5; ++i) {
-        const auto row = bottom_alpha.rgb.begin() + y * layer.width * 3;
+        const auto row = bottom_alpha.rgb.begin() + y * row_bytes;
         expected_strip.rgb.insert(expected_strip.rgb.end(), row,
-                                  row + layer.width * 3);
+                                  row + row_bytes);
       }
     }
     const std::uint8_t opacities[] = {0, 64, 128, 191, 255};
