@@ -100,7 +100,8 @@ constexpr std::string_view kHelp =
     "\n"
     "Exit status: 0 done, 1 failed (unreadable input, write error, any file "
     "of\n"
-    "a folder run, ...), 2 wrong command line.\n";
+    "a folder run, ...), 2 wrong command line.\n"
+    "\n";
 
 std::string mode_list() {
   std::string list;
@@ -109,6 +110,28 @@ std::string mode_list() {
     list += byteblend::name(mode);
   }
   return list;
+}
+
+// The help's last paragraph: every mode, from the one table, in lines of at
+// most 78 columns.
+std::string modes_paragraph() {
+  std::string text;
+  std::string line = "Modes:";
+  for (const byteblend::LayerMode mode : byteblend::all_layer_modes) {
+    // Appended piece by piece: g++ 12 warns wrongly of " " + a string.
+    std::string word(byteblend::name(mode));
+    word += mode == byteblend::LayerMode::normal ? " (TOP itself)." : ",";
+    if (line.size() + 1 + word.size() > 78) {
+      text += line;
+      text += '\n';
+      line = " ";
+    }
+    line += ' ';
+    line += word;
+  }
+  text += line;
+  text += '\n';
+  return text;
 }
 
 // A failure, reported as one line: "byteblend: <what>".
@@ -312,7 +335,7 @@ int run(const std::vector<std::string> &args) {
     return false;
   };
   if (help_asked()) {
-    std::cout << kHelp;
+    std::cout << kHelp << modes_paragraph();
     return 0;
   }
   if (first == "--version") {

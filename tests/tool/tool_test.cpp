@@ -611,6 +611,15 @@ TEST_F(ToolTest, ListHelpAndVersion) {
         "- (standard output), /dev/stdout,\na pipe"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
+  // Help names every mode, normal last.
+  const std::size_t modes = help.out.find("\nModes: addition,");
+  ASSERT_NE(modes, std::string::npos) << help.out;
+  for (const auto &named : testing_support::kNamedModes) {
+    std::string listed(named.name); // appended: g++ 12 warns wrongly of +
+    listed += ',';
+    EXPECT_NE(help.out.find(listed, modes), std::string::npos) << named.name;
+  }
+  EXPECT_TRUE(help.out.ends_with(" normal (TOP itself).\n")) << help.out;
   // Help comes wherever --help stands before "--".
   for (const std::vector<std::string> &args :
        {std::vector<std::string>{"screen", "--help"},
