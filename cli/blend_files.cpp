@@ -48,16 +48,17 @@ void blend_checked(const Blending &blending, const std::string &bottom_path,
   } catch (const std::runtime_error &error) {
     throw std::runtime_error(bottom_path + ": " + error.what());
   }
-  const Image &top = *blending.top;
+  const TopLayer &top = *blending.top;
   if (!blending.at &&
-      (top.width != bottom.width || top.height != bottom.height)) {
+      (top.width() != bottom.width || top.height() != bottom.height)) {
     throw std::runtime_error(
         bottom_path + ": " + size_text(bottom.width, bottom.height) +
         " pixels, but " + blending.top_path + " has " +
-        size_text(top.width, top.height) +
+        size_text(top.width(), top.height()) +
         "; the images must have the same size (or place TOP with --at)");
   }
-  blend_onto(blending.mode, top, bottom, blending.at, threads);
+  blend_onto(blending.mode, top, bottom, blending.at, blending.layering,
+             threads);
   try {
     write_image(out_path, bottom, format, blending.quality);
   } catch (const std::runtime_error &error) {

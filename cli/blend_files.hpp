@@ -19,15 +19,17 @@ namespace byteblend::tool {
 
 // What to lay onto each BOTTOM, and how to write the result.
 struct Blending {
-  Mode mode = Mode::addition;
+  LayerMode mode = Mode::addition;
   std::string top_path; // for messages
-  const Image *top = nullptr;
+  const TopLayer *top = nullptr;
   std::optional<Offset> at;          // none: TOP must have BOTTOM's size
   int quality = kDefaultJpegQuality; // for JPEG output
+  Layering layering;                 // opacity and operator
 };
 
 // Reads BOTTOM, blends TOP onto it on `threads` threads (0: one per core)
-// and writes OUT in `format`. An OUT that is TOP or BOTTOM, under any name
+// as blend_onto() does and writes OUT in `format` (with BOTTOM's alpha, as
+// the blend left it, in a PNG). An OUT that is TOP or BOTTOM, under any name
 // (by device and inode), is refused. Throws std::runtime_error whose message is
 // one line naming the file at fault: "BOTTOM: <reason>" or "OUT: <reason>".
 void blend_file(const Blending &blending, const std::string &bottom_path,

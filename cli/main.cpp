@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The byteblend tool: blends two PNG or JPEG images in one of the thirteen
-// modes (TOP over the whole of BOTTOM, or placed at an offset), one BOTTOM
-// or a whole list of them into a folder, or writes a gallery of all the
-// modes. Errors are one line on stderr naming the file and the reason; exit
-// status 2 for a wrong command line, 1 for any other failure.
+// modes or normal (TOP over the whole of BOTTOM, or placed at an offset),
+// through TOP's alpha and an opacity, atop or over, one BOTTOM or a whole
+// list of them into a folder, or writes a gallery of all the modes. Errors are
+// one line on stderr naming the file and the reason; exit status 2 for a wrong
+// command line, 1 for any other failure.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <exception>
@@ -23,10 +26,12 @@
 
 #include "blend_files.hpp"
 #include "byteblend.hpp"
+#include "byteblend_layers.hpp"
 #include "demo.hpp"
 #include "file_io.hpp"
 #include "image.hpp"
 #include "image_file.hpp"
+#include "opacity.hpp"
 #include "placement.hpp"
 #include "printable.hpp"
 #include "temporary_files.hpp"
@@ -41,27 +46,38 @@ constexpr int kFailure = 1;
 
 constexpr std::string_view kHelp =
     "Usage:\n"
-    "  byteblend [--at X,Y] [--quality N] MODE TOP BOTTOM OUT\n"
-    "  byteblend [--at X,Y] [--quality N] --out-dir DIR MODE TOP BOTTOM...\n"
+    "  byteblend [OPTIONS] MODE TOP BOTTOM OUT\n"
+    "  byteblend [OPTIONS] --out-dir DIR MODE TOP BOTTOM...\n"
     "  byteblend demo [FOLDER]\n"
     "  byteblend --list | --help | --version\n"
+    "OPTIONS: [--at X,Y] [--opacity O] [--over] [--quality N]\n"
     "\n"
     "Blends TOP onto BOTTOM, byte by byte, in MODE (see --list; case does not\n"
-    "matter) and writes OUT. TOP and BOTTOM are PNG or JPEG files, told apart\n"
-    "by their content, and read as 8-bit RGB. OUT's name chooses its format:\n"
+    "matter; normal lays TOP itself on) and writes OUT. TOP and BOTTOM are\n"
+    "PNG or JPEG files, told apart by their content, and read as 8-bit RGB\n"
+    "with alpha where they have it. OUT's name chooses its format:\n"
     ".png, or .jpg or .jpeg (any case); - (standard output), /dev/stdout,\n"
     "a pipe or a device gets PNG, written straight to it.\n"
-    "When BOTTOM has alpha (or transparency), a PNG OUT is RGBA with BOTTOM's\n"
-    "alpha, the mode applied to red, green and blue; JPEG has no alpha and\n"
-    "drops it. The channel modes take the other two channels from BOTTOM. OUT\n"
-    "is replaced only once it is complete (through a symbolic link, its\n"
-    "target); an OUT that is TOP or BOTTOM is refused.\n"
+    "TOP's alpha (an alpha channel or transparency) and --opacity say how "
+    "much\n"
+    "of the blend shows: atop (the default), TOP paints only where BOTTOM is\n"
+    "and OUT keeps BOTTOM's alpha; with --over, where BOTTOM is transparent\n"
+    "TOP shows as it is and OUT's alpha is the two layers' together. An\n"
+    "opaque TOP at full opacity gives the plain blend. When BOTTOM has alpha,\n"
+    "a PNG OUT is RGBA; JPEG has no alpha and drops it. The channel modes\n"
+    "take the other two channels from BOTTOM. OUT is replaced only once it is\n"
+    "complete (through a symbolic link, its target); an OUT that is TOP or\n"
+    "BOTTOM is refused.\n"
     "\n"
     "Options (before, between or after the names; -- ends them):\n"
     "  --at X,Y       place TOP's top-left corner at pixel (X, Y) of BOTTOM\n"
     "                 (negative allowed); TOP may be of any size, only where\n"
     "                 it overlaps BOTTOM is blended, the rest of OUT is\n"
     "                 BOTTOM. Without it the images must have the same size.\n"
+    "  --opacity O    how much of the blended TOP shows: 0 to 1 (0.7) or a\n"
+    "                 percentage (70%), default 1; applied as the byte\n"
+    "                 round(O * 255), halves up.\n"
+    "  --over         lay TOP over BOTTOM (source-over) instead of atop it.\n"
     "  --quality N    JPEG quality of OUT, 1 to 100 (default 90; 4:2:0 "
     "chroma,\n"
     "                 4:4:4 at 100). PNG OUT is lossless and ignores it.\n"
@@ -78,20 +94,44 @@ constexpr std::string_view kHelp =
     "corrupt files are refused rather than shown damaged.\n"
     "A progressive JPEG file may have at most 100 scans.\n"
     "\n"
-    "demo writes two generated images, one image per mode and index.html to\n"
+    "demo writes two generated images, one image per mode, a transparent\n"
+    "layer in every mode, atop and over, an opacity strip and index.html to\n"
     "FOLDER (default demo/) and prints where the page is.\n"
     "\n"
     "Exit status: 0 done, 1 failed (unreadable input, write error, any file "
     "of\n"
-    "a folder run, ...), 2 wrong command line.\n";
+    "a folder run, ...), 2 wrong command line.\n"
+    "\n";
 
 std::string mode_list() {
   std::string list;
-  for (const byteblend::Mode mode : byteblend::all_modes) {
+  for (const byteblend::LayerMode mode : byteblend::all_layer_modes) {
     list += list.empty() ? "" : ", ";
     list += byteblend::name(mode);
   }
   return list;
+}
+
+// The help's last paragraph: every mode, from the one table, in lines of at
+// most 78 columns.
+std::string modes_paragraph() {
+  std::string text;
+  std::string line = "Modes:";
+  for (const byteblend::LayerMode mode : byteblend::all_layer_modes) {
+    // Appended piece by piece: g++ 12 warns wrongly of " " + a string.
+    std::string word(byteblend::name(mode));
+    word += mode == byteblend::LayerMode::normal ? " (TOP itself)." : ",";
+    if (line.size() + 1 + word.size() > 78) {
+      text += line;
+      text += '\n';
+      line = " ";
+    }
+    line += ' ';
+    line += word;
+  }
+  text += line;
+  text += '\n';
+  return text;
 }
 
 // A failure, reported as one line: "byteblend: <what>".
@@ -106,6 +146,7 @@ struct CommandLine {
   std::optional<tool::Offset> at;
   int quality = tool::kDefaultJpegQuality;
   std::optional<std::string> out_dir;
+  tool::Layering layering;
 };
 
 [[noreturn]] void usage(const std::string &message) {
@@ -138,6 +179,16 @@ int parse_quality(const std::string &text) {
   return *quality;
 }
 
+double parse_opacity(const std::string &text) {
+  const std::optional<double> opacity = tool::parse_opacity(text);
+  if (!opacity) {
+    usage("--opacity '" + text +
+          "' is not a number from 0 to 1 (0.7) or a percentage from 0% to "
+          "100% (70%)");
+  }
+  return *opacity;
+}
+
 std::string arguments(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " argument" : " arguments");
 }
@@ -156,6 +207,10 @@ CommandLine parse(const std::vector<std::string> &args) {
       if (!line.at) {
         usage("--at '" + *at + "' is not X,Y (two whole numbers)");
       }
+    } else if (const auto opacity = option_value(args, i, "--opacity")) {
+      line.layering.opacity = parse_opacity(*opacity);
+    } else if (arg == "--over") {
+      line.layering.blend_operator = byteblend::Operator::over;
     } else if (const auto quality = option_value(args, i, "--quality")) {
       line.quality = parse_quality(*quality);
     } else if (const auto folder = option_value(args, i, "--out-dir")) {
@@ -170,18 +225,24 @@ CommandLine parse(const std::vector<std::string> &args) {
   return line;
 }
 
-byteblend::Mode parse_mode(const std::string &text) {
-  const std::optional<byteblend::Mode> mode = byteblend::parse_mode(text);
-  if (!mode) {
-    throw Failure{kUsageError,
-                  "unknown mode '" + text + "'; the modes are " + mode_list()};
+// One of the thirteen modes by parse_mode()'s rule, or normal, in any case.
+byteblend::LayerMode parse_mode(const std::string &text) {
+  if (const std::optional<byteblend::Mode> mode = byteblend::parse_mode(text)) {
+    return *mode;
   }
-  return *mode;
+  std::string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  if (lower == byteblend::name(byteblend::LayerMode::normal)) {
+    return byteblend::LayerMode::normal;
+  }
+  throw Failure{kUsageError,
+                "unknown mode '" + text + "'; the modes are " + mode_list()};
 }
 
-tool::Image read_top(const std::string &path) {
+tool::TopLayer read_top(const std::string &path) {
   try {
-    return tool::read_image(path);
+    return tool::TopLayer(tool::read_image(path));
   } catch (const std::runtime_error &error) {
     throw Failure{kFailure, path + ": " + error.what()};
   }
@@ -201,11 +262,11 @@ int blend_one(const CommandLine &line) {
   if (line.names.size() != 4) {
     usage("expected MODE TOP BOTTOM OUT, got " + arguments(line.names.size()));
   }
-  const byteblend::Mode mode = parse_mode(line.names[0]);
+  const byteblend::LayerMode mode = parse_mode(line.names[0]);
   const tool::Format format = output_format(line.names[3]);
-  const tool::Image top = read_top(line.names[1]);
-  const tool::Blending blending{mode, line.names[1], &top, line.at,
-                                line.quality};
+  const tool::TopLayer top = read_top(line.names[1]);
+  const tool::Blending blending{mode,    line.names[1], &top,
+                                line.at, line.quality,  line.layering};
   // One image: its rows on every core.
   tool::blend_file(blending, line.names[2], line.names[3], format, 0);
   return 0;
@@ -229,7 +290,7 @@ int blend_many(const CommandLine &line) {
     usage("expected MODE TOP BOTTOM... with --out-dir, got " +
           arguments(line.names.size()));
   }
-  const byteblend::Mode mode = parse_mode(line.names[0]);
+  const byteblend::LayerMode mode = parse_mode(line.names[0]);
   const std::filesystem::path folder = *line.out_dir;
   const std::vector<std::string> bottoms(line.names.begin() + 2,
                                          line.names.end());
@@ -241,10 +302,10 @@ int blend_many(const CommandLine &line) {
             " would both be written to " + out.string());
     }
   }
-  const tool::Image top = read_top(line.names[1]);
+  const tool::TopLayer top = read_top(line.names[1]);
   make_folder(folder);
-  const tool::Blending blending{mode, line.names[1], &top, line.at,
-                                line.quality};
+  const tool::Blending blending{mode,    line.names[1], &top,
+                                line.at, line.quality,  line.layering};
   const tool::FolderOutcome outcome = tool::blend_into_folder(
       blending, bottoms, folder, byteblend::usable_cores());
   return outcome.failed == 0 ? 0 : kFailure;
@@ -274,7 +335,7 @@ int run(const std::vector<std::string> &args) {
     return false;
   };
   if (help_asked()) {
-    std::cout << kHelp;
+    std::cout << kHelp << modes_paragraph();
     return 0;
   }
   if (first == "--version") {
@@ -284,7 +345,7 @@ int run(const std::vector<std::string> &args) {
   }
   if (first == "--list") {
     only(first);
-    for (const byteblend::Mode mode : byteblend::all_modes) {
+    for (const byteblend::LayerMode mode : byteblend::all_layer_modes) {
       std::cout << byteblend::name(mode) << '\n';
     }
     return 0;
@@ -301,8 +362,9 @@ int run(const std::vector<std::string> &args) {
     const std::filesystem::path absolute =
         std::filesystem::absolute(index).lexically_normal();
     std::cout << "Wrote the top and bottom images, "
-              << byteblend::all_modes.size() << " blends and the gallery to "
-              << folder.string() << "\n"
+              << byteblend::all_modes.size() << " blends, "
+              << 2 * byteblend::all_layer_modes.size()
+              << " layers and the gallery to " << folder.string() << "\n"
               << "Open file://" << absolute.string() << " in a browser.\n";
     return 0;
   }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
-#include "byteblend_image.hpp"
 #include "whole_number.hpp"
 
 namespace byteblend::tool {
@@ -22,6 +22,50 @@ clip(std::int64_t first, std::uint32_t length, std::uint32_t size) {
   const std::int64_t high = std::clamp<std::int64_t>(first + length, 0, size);
   return {static_cast<std::uint32_t>(low),
           static_cast<std::uint32_t>(std::max(low, high))};
+}
+
+// About the bytes of BOTTOM's overlap packed as RGBA at a time for over onto
+// a BOTTOM with alpha: whole rows, enough to split across threads, small
+// beside the image itself.
+constexpr std::size_t kBandBytes = std::size_t{16} << 20;
+
+// Over onto a BOTTOM whose alpha the composite changes: the overlap's rows,
+// band by band, packed with their alpha into RGBA, composited in place and
+// unpacked again. `top_part` is TOP's part over the overlap.
+void composite_onto_alpha(LayerMode mode, const ImageView &top_part,
+                          Image &bottom, const Overlap &overlap,
+                          const Options &options) {
+  const std::size_t columns = overlap.x1 - overlap.x0;
+  const std::size_t rows = overlap.y1 - overlap.y0;
+  const std::size_t band_rows =
+      std::clamp<std::size_t>(kBandBytes / (columns * 4), 1, rows);
+  std::vector<std::uint8_t> band(band_rows * columns * 4);
+  for (std::size_t first = 0; first < rows; first += band_rows) {
+    const std::size_t count = std::min(band_rows, rows - first);
+    const auto pixel_of = [&](std::size_t y, std::size_t x) {
+      return (overlap.y0 + first + y) * std::size_t{bottom.width} + overlap.x0 +
+             x;
+    };
+    for (std::size_t y = 0; y < count; ++y) {
+      for (std::size_t x = 0; x < columns; ++x) {
+        const std::size_t pixel = pixel_of(y, x);
+        std::uint8_t *packed = &band[(y * columns + x) * 4];
+        std::copy_n(&bottom.rgb[pixel * 3], 3, packed);
+        packed[3] = bottom.alpha[pixel];
+      }
+    }
+    const MutableImageView packed(band.data(), columns, count, 4);
+    composite(mode, ImageView(top_part, 0, first, columns, count), packed,
+              packed, options);
+    for (std::size_t y = 0; y < count; ++y) {
+      for (std::size_t x = 0; x < columns; ++x) {
+        const std::size_t pixel = pixel_of(y, x);
+        const std::uint8_t *packed_pixel = &band[(y * columns + x) * 4];
+        std::copy_n(packed_pixel, 3, &bottom.rgb[pixel * 3]);
+        bottom.alpha[pixel] = packed_pixel[3];
+      }
+    }
+  }
 }
 
 } // namespace
@@ -47,33 +91,70 @@ Overlap overlap_of(std::uint32_t top_width, std::uint32_t top_height,
   return {x0, x1, y0, y1};
 }
 
-void blend_onto(Mode mode, const Image &top, Image &bottom,
-                std::optional<Offset> at, unsigned threads) {
-  const Options options{.threads = threads};
-  if (!at) {
-    if (top.width != bottom.width || top.height != bottom.height) {
-      throw std::invalid_argument("blend_onto: the images differ in size");
-    }
-    blend(mode, top.rgb, bottom.rgb, bottom.rgb, options);
+TopLayer::TopLayer(Image image)
+    : width_(image.width), height_(image.height),
+      channels_(image.alpha.empty() ? 3 : 4) {
+  if (image.alpha.empty()) {
+    pixels_ = std::move(image.rgb);
     return;
   }
-  const Overlap overlap =
-      overlap_of(top.width, top.height, bottom.width, bottom.height, *at);
+  const std::size_t count = image.alpha.size();
+  pixels_.resize(count * 4);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::copy_n(&image.rgb[i * 3], 3, &pixels_[i * 4]);
+    pixels_[i * 4 + 3] = image.alpha[i];
+  }
+}
+
+bool is_plain_blend(LayerMode mode, const TopLayer &top,
+                    const Layering &layering, bool bottom_has_alpha) {
+  return mode.mode() && top.opaque() && opacity_byte(layering.opacity) == 255 &&
+         (layering.blend_operator == Operator::atop || !bottom_has_alpha);
+}
+
+void blend_onto(LayerMode mode, const TopLayer &top, Image &bottom,
+                std::optional<Offset> at, const Layering &layering,
+                unsigned threads) {
+  if (!at && (top.width() != bottom.width || top.height() != bottom.height)) {
+    throw std::invalid_argument("blend_onto: the images differ in size");
+  }
+  const bool plain = is_plain_blend(mode, top, layering, !bottom.alpha.empty());
+  if (plain && !at) {
+    blend(*mode.mode(), top.pixels(), bottom.rgb, bottom.rgb,
+          Options{.threads = threads});
+    return;
+  }
+  const Offset offset = at.value_or(Offset{});
+  const Overlap overlap = overlap_of(top.width(), top.height(), bottom.width,
+                                     bottom.height, offset);
   if (overlap.empty()) {
     return;
   }
   // Where the overlap starts in TOP: non-negative, since the overlap lies
   // inside TOP's placed rectangle.
-  const auto top_x = static_cast<std::size_t>(overlap.x0 - at->x);
-  const auto top_y = static_cast<std::size_t>(overlap.y0 - at->y);
+  const auto top_x = static_cast<std::size_t>(overlap.x0 - offset.x);
+  const auto top_y = static_cast<std::size_t>(overlap.y0 - offset.y);
   const std::size_t columns = overlap.x1 - overlap.x0;
   const std::size_t rows = overlap.y1 - overlap.y0;
-  const ImageView top_part(ImageView(top.rgb.data(), top.width, top.height, 3),
-                           top_x, top_y, columns, rows);
+  const ImageView top_part(top.view(), top_x, top_y, columns, rows);
   const MutableImageView bottom_part(
       MutableImageView(bottom.rgb.data(), bottom.width, bottom.height, 3),
       overlap.x0, overlap.y0, columns, rows);
-  blend(mode, top_part, bottom_part, bottom_part, options);
+  if (plain) {
+    blend(*mode.mode(), top_part, bottom_part, bottom_part,
+          Options{.threads = threads});
+    return;
+  }
+  const Options options{.threads = threads,
+                        .opacity = layering.opacity,
+                        .blend_operator = layering.blend_operator};
+  if (layering.blend_operator == Operator::over && !bottom.alpha.empty()) {
+    composite_onto_alpha(mode, top_part, bottom, overlap, options);
+    return;
+  }
+  // Atop keeps BOTTOM's alpha and its colours do not depend on it; over
+  // onto an opaque BOTTOM is atop: BOTTOM's RGB alone is composited.
+  composite(mode, top_part, bottom_part, bottom_part, options);
 }
 
 } // namespace byteblend::tool

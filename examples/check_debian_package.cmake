@@ -33,7 +33,8 @@ endif()
 run(dpkg-deb -x ${deb} ${root})
 
 # Both shared objects with their links, the headers, the CMake package and the
-# pkg-config files beside them.
+# pkg-config files beside them (the tool links the layers library, where its
+# RUNPATH looks).
 set(files include/byteblend.h include/byteblend.hpp include/byteblend_image.hpp
   include/byteblend_layers.h include/byteblend_layers.hpp
   ${LIBDIR}/libbyteblend.so.${VERSION} ${LIBDIR}/libbyteblend.so.1
@@ -99,11 +100,23 @@ run(sh -e ${SOURCE_DIR}/examples/c/build_with_pkg_config.sh
 run(${WORK}/c-pkg-config/blend)
 expect_output("${expected}")
 
-# The tool finds the library through its RUNPATH, $ORIGIN/../<libdir>.
+# The tool finds both libraries through its RUNPATH, $ORIGIN/../<libdir>:
+# it starts, and the gallery's layers (a TOP with alpha, atop and over, at
+# several opacities) go through libbyteblend_layers.so.1.
 if(TOOL)
   unset(ENV{LD_LIBRARY_PATH})
   run(${usr}/bin/byteblend --version)
   expect_output("${VERSION}")
+  run(${usr}/bin/byteblend demo ${WORK}/gallery)
+  if(NOT EXISTS ${WORK}/gallery/layers/over-normal.png)
+    message(FATAL_ERROR "the packaged tool wrote no gallery/layers/over-normal.png")
+  endif()
+  # Depends: the package itself holds libbyteblend_layers.so.1, so
+  # dpkg-shlibdeps names no other package for it.
+  run(dpkg-deb --field ${deb} Depends)
+  if(out MATCHES "byteblend")
+    message(FATAL_ERROR "Depends names a byteblend package: ${out}")
+  endif()
 endif()
 
 # lintian finds no error.

@@ -89,8 +89,10 @@ elseif(STEP STREQUAL "tool")
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "examples/tool/try_tool.sh failed")
   endif()
-  foreach(f gallery/index.html gallery/screen.png dodged.png photo.jpg
-      overlaid.jpg placed.png blended/screen.png blended/photo.jpg)
+  foreach(f gallery/index.html gallery/screen.png gallery/layers/layer.png
+      gallery/layers/over-normal.png gallery/layers/opacity-strip.png
+      dodged.png photo.jpg
+      overlaid.jpg placed.png logo.jpg blended/screen.png blended/photo.jpg)
     if(NOT EXISTS ${WORK}/tool/${f})
       message(FATAL_ERROR "examples/tool/try_tool.sh did not write ${f}")
     endif()

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The tool's pieces that the command line does not show exactly: how --at
-// is read, which rectangle a placement covers, the progress bar's text, and
-// files written from several threads at once.
+// and --opacity are read, which rectangle a placement covers, when a blend
+// is the plain kernels' and what the layers make of the rest, the progress
+// bar's text, and files written from several threads at once.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include "file_io.hpp"
+#include "layered_expectation.hpp"
+#include "opacity.hpp"
 #include "placement.hpp"
 #include "printable.hpp"
 #include "progress.hpp"
@@ -146,12 +149,164 @@ TEST(BlendOnto, PlacedRowsAreTheFlatBlendOfEachRowOnAnyThreadCount) {
       }
       for (const unsigned threads : {1U, 2U, 0U}) {
         byteblend::tool::Image placed = bottom;
-        byteblend::tool::blend_onto(mode, top, placed, c.at, threads);
+        byteblend::tool::blend_onto(mode, byteblend::tool::TopLayer(top),
+                                    placed, c.at, {}, threads);
         EXPECT_EQ(placed.rgb, expected.rgb)
             << c.what << ", " << byteblend::name(mode) << ", " << threads
             << " threads";
       }
     }
+  }
+}
+
+TEST(ParseOpacity, TakesAFractionOrAPercentageFromNoneToAll) {
+  // Each accepted form with the opacity byte it stands for.
+  const std::pair<const char *, int> accepted[] = {
+      {"0", 0},      {"1", 255},     {"0.5", 128},   {".5", 128},
+      {"1.0", 255},  {"000.25", 64}, {"0.7", 179},   {"0.70", 179},
+      {"70%", 179},  {"0.3", 77},    {"30%", 77},    {"0.1", 26},
+      {"10%", 26},   {"0%", 0},      {"100%", 255},  {"100.0%", 255},
+      {"12.5%", 32}, {".5%", 1},     {"0.002", 1},   {"0.0019", 0},
+      {"0.00", 0},   {"1.000", 255}, {"99.99%", 255}};
+  for (const auto &[text, byte] : accepted) {
+    const std::optional<double> opacity = byteblend::tool::parse_opacity(text);
+    ASSERT_TRUE(opacity.has_value()) << text;
+    EXPECT_EQ(byteblend::opacity_byte(*opacity), byte) << text;
+  }
+  // The same digits give the same double, as a fraction or a percentage.
+  EXPECT_EQ(byteblend::tool::parse_opacity("33.3%"),
+            byteblend::tool::parse_opacity("0.333"));
+  EXPECT_EQ(byteblend::tool::parse_opacity("0.07%"),
+            byteblend::tool::parse_opacity("0.0007"));
+  for (const char *refused :
+       {"",     "%",    ".",        "1.",      "5.%",     "-0",  "-0.5",
+        "+0.5", "1.5",  "1.0001",   "101%",    "100.01%", "2",   "nan",
+        "NaN",  "inf",  "infinity", "0x0.8p0", "5e-1",    "1e0", " 0.5",
+        "0.5 ", "70 %", "70%%",     "%70",     "0,5",     "1/2", "0.5.5",
+        "..5",  "half", "1e400",    "0.5\n"}) {
+    EXPECT_FALSE(byteblend::tool::parse_opacity(refused).has_value())
+        << "'" << refused << "'";
+  }
+}
+
+// The plain kernels blend exactly the cases whose bytes are theirs: one of
+// their modes, an opaque TOP at full opacity, nothing for over to change.
+TEST(IsPlainBlend, OnlyAnOpaqueTopAtFullOpacityInAKernelsMode) {
+  using byteblend::LayerMode;
+  using byteblend::Operator;
+  byteblend::tool::Image rgba = random_image(2, 2, 1);
+  rgba.alpha.assign(4, 255);
+  const byteblend::tool::TopLayer opaque(random_image(2, 2, 1));
+  const byteblend::tool::TopLayer with_alpha(rgba);
+  const struct {
+    const char *what;
+    LayerMode mode;
+    const byteblend::tool::TopLayer *top;
+    double opacity;
+    Operator blend_operator;
+    bool bottom_has_alpha, plain;
+  } cases[] = {
+      {"opaque, full", byteblend::Mode::screen, &opaque, 1, Operator::atop,
+       true, true},
+      {"over onto opaque", byteblend::Mode::screen, &opaque, 1, Operator::over,
+       false, true},
+      {"byte 255 below 1", byteblend::Mode::screen, &opaque, 0.999,
+       Operator::atop, false, true},
+      {"over onto alpha", byteblend::Mode::screen, &opaque, 1, Operator::over,
+       true, false},
+      {"opacity", byteblend::Mode::screen, &opaque, 0.99, Operator::atop, false,
+       false},
+      {"alpha, even all 255", byteblend::Mode::screen, &with_alpha, 1,
+       Operator::atop, false, false},
+      {"normal", LayerMode::normal, &opaque, 1, Operator::atop, false, false},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(byteblend::tool::is_plain_blend(c.mode, *c.top,
+                                              {c.opacity, c.blend_operator},
+                                              c.bottom_has_alpha),
+              c.plain)
+        << c.what;
+  }
+}
+
+// An image of random bytes with random alpha.
+byteblend::tool::Image random_rgba(std::uint32_t width, std::uint32_t height,
+                                   unsigned seed) {
+  byteblend::tool::Image image = random_image(width, height, seed);
+  image.alpha.resize(std::size_t{width} * height);
+  std::mt19937 engine(seed + 1000);
+  for (std::uint8_t &byte : image.alpha) {
+    byte = static_cast<std::uint8_t>(engine());
+  }
+  return image;
+}
+
+// Whatever is not a plain blend is the layers' composite, in every mode,
+// atop and over, with alpha on either side or none, placed or whole.
+TEST(BlendOnto, LayersGiveTheIntegerReferencePixelByPixel) {
+  const byteblend::tool::Image rgb_bottom = random_image(9, 7, 3);
+  const byteblend::tool::Image rgba_bottom = random_rgba(9, 7, 4);
+  const struct {
+    const char *what;
+    byteblend::tool::Image top;
+    const byteblend::tool::Image *bottom;
+    std::optional<Offset> at;
+    double opacity;
+  } cases[] = {
+      {"RGBA onto RGB, placed", random_rgba(5, 4, 5), &rgb_bottom, Offset{2, 1},
+       0.7},
+      {"RGBA onto RGBA, off the corner", random_rgba(5, 4, 6), &rgba_bottom,
+       Offset{-2, 5}, 1},
+      {"RGB onto RGBA, whole, half opacity", random_image(9, 7, 7),
+       &rgba_bottom, std::nullopt, 0.5},
+      {"RGBA onto RGBA, whole, none", random_rgba(9, 7, 8), &rgba_bottom,
+       std::nullopt, 0},
+      {"RGBA larger than BOTTOM", random_rgba(12, 10, 9), &rgba_bottom,
+       Offset{-1, -2}, 0.25},
+  };
+  for (const auto &c : cases) {
+    const byteblend::tool::TopLayer top(c.top);
+    for (const byteblend::LayerMode mode : byteblend::all_layer_modes) {
+      for (const byteblend::Operator blend_operator :
+           {byteblend::Operator::atop, byteblend::Operator::over}) {
+        byteblend::tool::Image laid = *c.bottom;
+        byteblend::tool::blend_onto(mode, top, laid, c.at,
+                                    {c.opacity, blend_operator}, 1);
+        const Offset at = c.at.value_or(Offset{});
+        const byteblend::tool::Image expected =
+            testing_support::expected_laying(
+                c.top, *c.bottom,
+                {mode.code(),
+                 blend_operator == byteblend::Operator::over ? 1 : 0,
+                 byteblend::opacity_byte(c.opacity), at.x, at.y});
+        const std::string what =
+            std::string(c.what) + ", " + std::string(byteblend::name(mode)) +
+            (blend_operator == byteblend::Operator::over ? ", over" : ", atop");
+        EXPECT_EQ(laid.rgb, expected.rgb) << what;
+        EXPECT_EQ(laid.alpha, expected.alpha) << what;
+      }
+    }
+  }
+}
+
+// Over onto a BOTTOM with alpha packs the overlap into RGBA band by band:
+// an overlap of more than one band, on any thread count, is still the
+// reference in every row.
+TEST(BlendOnto, OverOntoAlphaIsTheReferenceAcrossBands) {
+  constexpr std::uint32_t kWidth = 4096;
+  constexpr std::uint32_t kHeight = 1100; // a band is 1024 rows this wide
+  const byteblend::tool::Image top_image = random_rgba(kWidth, kHeight, 10);
+  const byteblend::tool::Image bottom = random_rgba(kWidth + 3, kHeight, 11);
+  const byteblend::tool::TopLayer top(top_image);
+  const byteblend::tool::Image expected = testing_support::expected_laying(
+      top_image, bottom, {layers_reference::kNormal, 1, 200, 3, 0});
+  for (const unsigned threads : {1U, 0U}) {
+    byteblend::tool::Image laid = bottom;
+    byteblend::tool::blend_onto(
+        byteblend::LayerMode::normal, top, laid, Offset{3, 0},
+        {200 / 255.0, byteblend::Operator::over}, threads);
+    EXPECT_TRUE(laid.rgb == expected.rgb) << threads << " threads";
+    EXPECT_TRUE(laid.alpha == expected.alpha) << threads << " threads";
   }
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The byteblend tool as a user runs it: each mode on every kind of input
-// writes exactly the kernel's bytes; each bad input gives one line naming the
-// file and the reason, its exit status, and no output file; demo writes its
-// gallery.
+// writes exactly the kernel's bytes, or with TOP's alpha and an opacity the
+// layers' reference; each bad input gives one line naming the file and the
+// reason, its exit status, and no output file; demo writes its gallery.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -30,6 +30,7 @@
 
 #include "image_file.hpp"
 #include "jpeg_fixtures.hpp"
+#include "layered_expectation.hpp"
 #include "mode_table.hpp"
 #include "png_fixtures.hpp"
 #include "png_image.hpp"
@@ -160,10 +161,17 @@ expected_rgb(const reference::Kernel &kernel,
   return result;
 }
 
+// A fixture as the image the tool's reader makes of it.
+byteblend::tool::Image image_of(const testing_support::Fixture &fixture) {
+  return {fixture.width, fixture.height, fixture.rgb, fixture.alpha};
+}
+
 struct Pairing {
   PngFormat top, bottom;
 };
 
+// An opaque TOP gives the kernel's bytes; a TOP with alpha (an alpha
+// channel or tRNS) is laid atop through it at full opacity.
 TEST_F(ToolTest, EveryModeWritesTheKernelsBytes) {
   const Pairing pairings[] = {
       {{"RGB 8", Layout::rgb, 8}, {"RGB 8", Layout::rgb, 8}},
@@ -195,9 +203,15 @@ TEST_F(ToolTest, EveryModeWritesTheKernelsBytes) {
       const auto written = byteblend::tool::read_image(file("out.png"));
       EXPECT_EQ(written.width, 23U) << what;
       EXPECT_EQ(written.height, 11U) << what;
-      EXPECT_EQ(written.rgb, expected_rgb(reference::kernel_named(named.kernel),
-                                          top.rgb, bottom.rgb))
-          << what;
+      const auto expected =
+          top.alpha.empty()
+              ? expected_rgb(reference::kernel_named(named.kernel), top.rgb,
+                             bottom.rgb)
+              : testing_support::expected_laying(
+                    image_of(top), image_of(bottom),
+                    {static_cast<int>(named.mode), 0, 255})
+                    .rgb;
+      EXPECT_EQ(written.rgb, expected) << what;
       EXPECT_EQ(written.alpha, bottom.alpha) << what;
       EXPECT_EQ(extra_files({"top.png", "bottom.png", "out.png"}, folder_),
                 std::vector<std::string>{})
@@ -261,7 +275,7 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
        {"unknown mode 'dissolve'",
         "addition, subtraction, multiplication, screen, red-channel, "
         "green-channel, blue-channel, opacity, overlay, lighten, darken, "
-        "color-dodge, color-burn"}},
+        "color-dodge, color-burn, normal"}},
       {"missing top",
        {"screen", "none.png", "bottom.png", "out.png"},
        1,
@@ -314,6 +328,35 @@ TEST_F(ToolTest, BadInputGivesOneLineItsStatusAndNoOutput) {
        {"screen", "top.png", "bottom.png", "out.png", "--at"},
        2,
        {"--at needs a value"}},
+      {"--opacity above 1",
+       {"--opacity", "1.5", "screen", "top.png", "bottom.png", "out.png"},
+       2,
+       {"--opacity '1.5' is not a number from 0 to 1 (0.7) or a percentage "
+        "from 0% to 100% (70%)"}},
+      {"--opacity above 100%",
+       {"--opacity=101%", "screen", "top.png", "bottom.png", "out.png"},
+       2,
+       {"--opacity '101%' is not a number"}},
+      {"--opacity negative",
+       {"screen", "--opacity=-0.1", "top.png", "bottom.png", "out.png"},
+       2,
+       {"--opacity '-0.1'"}},
+      {"--opacity nan",
+       {"screen", "top.png", "bottom.png", "out.png", "--opacity", "nan"},
+       2,
+       {"--opacity 'nan'"}},
+      {"--opacity in words",
+       {"--opacity", "half", "screen", "top.png", "bottom.png", "out.png"},
+       2,
+       {"--opacity 'half'"}},
+      {"--opacity without value",
+       {"screen", "top.png", "bottom.png", "out.png", "--opacity"},
+       2,
+       {"--opacity needs a value"}},
+      {"--over with a value",
+       {"--over=yes", "screen", "top.png", "bottom.png", "out.png"},
+       2,
+       {"unknown option '--over=yes'"}},
       {"--quality 0",
        {"--quality", "0", "screen", "top.png", "bottom.png", "out.jpg"},
        2,
@@ -555,16 +598,28 @@ TEST_F(ToolTest, ListHelpAndVersion) {
     names += std::string(named.name) + "\n";
   }
   EXPECT_EQ(list.status, 0);
-  EXPECT_EQ(list.out, names);
+  EXPECT_EQ(list.out, names + "normal\n");
   const Outcome help = run_tool({"--help"}, folder_);
   EXPECT_EQ(help.status, 0);
   for (const char *part :
-       {"byteblend [--at X,Y] [--quality N] MODE TOP BOTTOM OUT",
+       {"byteblend [OPTIONS] MODE TOP BOTTOM OUT",
+        "[--at X,Y] [--opacity O] [--over] [--quality N]",
+        "--opacity O    how much of the blended TOP shows: 0 to 1 (0.7) or a",
+        "--over         lay TOP over BOTTOM", "normal lays TOP itself on",
         "--out-dir DIR MODE TOP BOTTOM...", "EXIF\norientation is not applied",
         "CMYK files are refused", "at most 100 scans",
         "- (standard output), /dev/stdout,\na pipe"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
+  // Help names every mode, normal last.
+  const std::size_t modes = help.out.find("\nModes: addition,");
+  ASSERT_NE(modes, std::string::npos) << help.out;
+  for (const auto &named : testing_support::kNamedModes) {
+    std::string listed(named.name); // appended: g++ 12 warns wrongly of +
+    listed += ',';
+    EXPECT_NE(help.out.find(listed, modes), std::string::npos) << named.name;
+  }
+  EXPECT_TRUE(help.out.ends_with(" normal (TOP itself).\n")) << help.out;
   // Help comes wherever --help stands before "--".
   for (const std::vector<std::string> &args :
        {std::vector<std::string>{"screen", "--help"},
@@ -612,12 +667,69 @@ TEST_F(ToolTest, DemoWritesEveryModeAndAPageThatNamesThem) {
           << name;
       EXPECT_NE(page.find("<b>" + name + "</b>"), std::string::npos) << name;
     }
+    // The layers' row: the transparent layer on the half-transparent
+    // bottom in every layer mode, atop and over, each the reference.
+    const fs::path layers = gallery / "layers";
+    const auto layer = byteblend::tool::read_image(layers / "layer.png");
+    const auto bottom_alpha =
+        byteblend::tool::read_image(layers / "bottom-alpha.png");
+    EXPECT_FALSE(layer.alpha.empty());
+    EXPECT_FALSE(bottom_alpha.alpha.empty());
+    pngs += 2;
+    for (int mode = 0; mode < layers_reference::kModes; ++mode) {
+      const std::string name =
+          mode == layers_reference::kNormal
+              ? "normal"
+              : std::string(testing_support::kNamedModes[mode].name);
+      for (const int over : {0, 1}) {
+        const std::string png = (over == 1 ? "over-" : "atop-") + name + ".png";
+        const auto laid = byteblend::tool::read_image(layers / png);
+        ++pngs;
+        const auto expected = testing_support::expected_laying(
+            layer, bottom_alpha, {mode, over, 255});
+        EXPECT_EQ(laid.rgb, expected.rgb) << png;
+        EXPECT_EQ(laid.alpha, expected.alpha) << png;
+        EXPECT_NE(page.find("src=\"layers/" + png + "\""), std::string::npos)
+            << png;
+      }
+    }
+    // The opacity strip: the layer in normal at 0, 1/4, 1/2, 3/4 and all,
+    // side by side, on bottom-alpha's colours made opaque.
+    const auto strip =
+        byteblend::tool::read_image(layers / "opacity-strip.png");
+    ++pngs;
+    ASSERT_EQ(strip.width, layer.width * 5);
+    byteblend::tool::Image expected_strip{strip.width, layer.height, {}, {}};
+    const auto row_bytes = static_cast<std::ptrdiff_t>(layer.width) * 3;
+    for (std::ptrdiff_t y = 0; y < static_cast<std::ptrdiff_t>(layer.height);
+         ++y) {
+      for (int i = 0; i < 5; ++i) {
+        const auto row = bottom_alpha.rgb.begin() + y * row_bytes;
+        expected_strip.rgb.insert(expected_strip.rgb.end(), row,
+                                  row + row_bytes);
+      }
+    }
+    const std::uint8_t opacities[] = {0, 64, 128, 191, 255};
+    for (long tile = 0; tile < 5; ++tile) {
+      expected_strip = testing_support::expected_laying(
+          layer, expected_strip,
+          {layers_reference::kNormal, 0, opacities[tile],
+           tile * static_cast<long>(layer.width), 0});
+    }
+    EXPECT_EQ(strip.rgb, expected_strip.rgb);
+    EXPECT_TRUE(strip.alpha.empty());
+    EXPECT_NE(page.find("src=\"layers/opacity-strip.png\""), std::string::npos);
+
+    // The gallery's own *.png are of one size, so that a glob of them may
+    // go to a folder run; the layers' images are in a folder of their own.
     std::size_t files = 0;
-    for (const auto &entry : fs::directory_iterator(gallery)) {
-      files += entry.path().extension() == ".png" ? 1 : 0;
+    for (const fs::path &where : {gallery, layers}) {
+      for (const auto &entry : fs::directory_iterator(where)) {
+        files += entry.path().extension() == ".png" ? 1 : 0;
+      }
     }
     EXPECT_EQ(files, pngs);
-    EXPECT_EQ(pngs, 15U);
+    EXPECT_EQ(pngs, 46U);
   }
 }
 
@@ -769,6 +881,156 @@ TEST_F(ToolTest, AtBlendsOnlyWhereTopOverlapsBottom) {
                                          top, bottom, c.x, c.y))
           << what;
       EXPECT_EQ(written.alpha, bottom.alpha) << what;
+    }
+  }
+}
+
+// The name of mode number `mode` (13: normal), as typed.
+std::string layer_mode_name(int mode) {
+  return mode == layers_reference::kNormal
+             ? "normal"
+             : std::string(testing_support::kNamedModes[mode].name);
+}
+
+struct LayerCase {
+  std::string what;
+  std::string bottom;             // the file laid onto
+  std::vector<std::string> extra; // options beside --at
+  long x, y;
+  int opacity, over; // the opacity byte the options stand for; 1: over
+};
+
+// An RGBA logo placed with --at onto a photo, through its alpha and an
+// opacity, atop or over, in every mode: every pixel of OUT is the layers'
+// integer reference applied to what the tool's reader makes of the inputs.
+TEST_F(ToolTest, RgbaLogoOntoAPhotoIsTheLayersReference) {
+  const auto logo =
+      testing_support::make_png({"RGBA", Layout::rgb_alpha, 8}, 9, 6, 1);
+  put("logo.png", logo.file);
+  put("photo.jpg", testing_support::make_jpeg({"baseline"}, 21, 10, 2));
+  const auto rgba =
+      testing_support::make_png({"RGBA", Layout::rgb_alpha, 8}, 21, 10, 3);
+  put("rgba.png", rgba.file);
+  const LayerCase cases[] = {
+      {"JPEG, 70%", "photo.jpg", {"--opacity", "70%"}, 5, 2, 179, 0},
+      {"JPEG, 0.25, off the corner",
+       "photo.jpg",
+       {"--opacity=0.25"},
+       -3,
+       7,
+       64,
+       0},
+      {"JPEG, over is atop on an opaque photo",
+       "photo.jpg",
+       {"--over", "--opacity", ".7"},
+       14,
+       -1,
+       179,
+       1},
+      {"JPEG, full opacity", "photo.jpg", {}, 2, 3, 255, 0},
+      {"RGBA, over, 30%",
+       "rgba.png",
+       {"--over", "--opacity", "30%"},
+       5,
+       2,
+       77,
+       1},
+      {"RGBA, over, full", "rgba.png", {"--over"}, 15, 6, 255, 1},
+      {"RGBA, atop, 0%", "rgba.png", {"--opacity", "0%"}, 1, 1, 0, 0},
+  };
+  for (const LayerCase &c : cases) {
+    const auto bottom = byteblend::tool::read_image(file(c.bottom));
+    for (int mode = 0; mode < layers_reference::kModes; ++mode) {
+      const std::string what = c.what + ", " + layer_mode_name(mode);
+      std::vector<std::string> args = {layer_mode_name(mode), "--at",
+                                       std::to_string(c.x) + "," +
+                                           std::to_string(c.y)};
+      args.insert(args.end(), c.extra.begin(), c.extra.end());
+      args.insert(args.end(), {"logo.png", c.bottom, "out.png"});
+      const Outcome outcome = run_tool(args, folder_);
+      ASSERT_EQ(outcome.status, 0) << what << ": " << outcome.err;
+      EXPECT_EQ(outcome.err, "") << what;
+      const auto written = byteblend::tool::read_image(file("out.png"));
+      const auto expected = testing_support::expected_laying(
+          image_of(logo), bottom,
+          {mode, c.over, static_cast<std::uint8_t>(c.opacity), c.x, c.y});
+      EXPECT_EQ(written.width, bottom.width) << what;
+      EXPECT_EQ(written.height, bottom.height) << what;
+      EXPECT_EQ(written.rgb, expected.rgb) << what;
+      EXPECT_EQ(written.alpha, expected.alpha) << what;
+    }
+  }
+}
+
+// An opaque TOP at full opacity, however it is said, writes exactly the
+// file the plain blend writes, the kernel's bytes with BOTTOM's alpha.
+TEST_F(ToolTest, OpaqueTopAtFullOpacityIsThePlainBlend) {
+  const auto top = testing_support::make_png({"RGB", Layout::rgb, 8}, 6, 5, 1);
+  const auto bottom =
+      testing_support::make_png({"RGBA", Layout::rgb_alpha, 8}, 9, 7, 2);
+  put("top.png", top.file);
+  put("bottom.png", bottom.file);
+  const std::vector<std::string> forms[] = {
+      {"--opacity", "1"}, {"--opacity=100%"}, {"--opacity", "0.999"}};
+  for (const auto &named : testing_support::kNamedModes) {
+    const std::string mode(named.name);
+    const std::vector<std::string> plain = {
+        mode, "--at", "2,3", "top.png", "bottom.png", "plain.png"};
+    ASSERT_EQ(run_tool(plain, folder_).status, 0) << mode;
+    const auto written = byteblend::tool::read_image(file("plain.png"));
+    EXPECT_EQ(written.rgb, expected_at(reference::kernel_named(named.kernel),
+                                       top, bottom, 2, 3))
+        << mode;
+    EXPECT_EQ(written.alpha, bottom.alpha) << mode;
+    for (const auto &form : forms) {
+      std::vector<std::string> args = {mode,      "--at",       "2,3",
+                                       "top.png", "bottom.png", "out.png"};
+      args.insert(args.end(), form.begin(), form.end());
+      ASSERT_EQ(run_tool(args, folder_).status, 0) << mode << " " << form[0];
+      EXPECT_EQ(slurp(file("out.png")), slurp(file("plain.png")))
+          << mode << " " << form[0];
+    }
+  }
+}
+
+// A folder run lays TOP on every BOTTOM as a single blend does: each
+// output (PNG, whatever its input's content) is the layers' reference.
+TEST_F(ToolTest, FolderRunWithOpacityLaysTopOnEveryBottom) {
+  const auto logo =
+      testing_support::make_png({"grey+alpha", Layout::grey_alpha, 8}, 7, 5, 1);
+  put("logo.png", logo.file);
+  fs::create_directory(file("in"));
+  put("in/rgba.png",
+      testing_support::make_png({"RGBA", Layout::rgb_alpha, 8}, 12, 8, 2).file);
+  put("in/rgb.png",
+      testing_support::make_png({"RGB", Layout::rgb, 8}, 10, 9, 3).file);
+  // JPEG content under a PNG name: read as JPEG, written as PNG.
+  put("in/photo.png", testing_support::make_jpeg({"baseline"}, 16, 8, 4));
+  const char *bottoms[] = {"in/rgba.png", "in/rgb.png", "in/photo.png"};
+  const struct {
+    std::vector<std::string> options;
+    int opacity, over;
+  } runs[] = {
+      {{"--opacity", "40%"}, 102, 0},
+      {{"--over", "--opacity=0.85"}, 217, 1},
+  };
+  for (const auto &run : runs) {
+    std::vector<std::string> args = {"overlay", "logo.png",  "--at",
+                                     "4,-1",    "--out-dir", "out"};
+    args.insert(args.end(), run.options.begin(), run.options.end());
+    args.insert(args.end(), std::begin(bottoms), std::end(bottoms));
+    const Outcome outcome = run_tool(args, folder_);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "byteblend: 3 files written, 0 failed\n");
+    for (const char *bottom : bottoms) {
+      const std::string name = fs::path(bottom).filename().string();
+      const auto written = byteblend::tool::read_image(file("out") / name);
+      const auto expected = testing_support::expected_laying(
+          image_of(logo), byteblend::tool::read_image(file(bottom)),
+          {static_cast<int>(byteblend::Mode::overlay), run.over,
+           static_cast<std::uint8_t>(run.opacity), 4, -1});
+      EXPECT_EQ(written.rgb, expected.rgb) << name << " " << run.options[0];
+      EXPECT_EQ(written.alpha, expected.alpha) << name << " " << run.options[0];
     }
   }
 }
