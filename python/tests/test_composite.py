@@ -62,11 +62,13 @@ def test_names_in_any_case(name):
 SHAPES = [(), (5,), (4097,), (9000,), (7, 13), (2, 3, 5, 6), (0, 4), (3, 0)]
 
 
+@pytest.mark.parametrize("view", [np.asarray, lambda a: a[::-1]],
+                         ids=["contiguous", "first axis reversed"])
 @pytest.mark.parametrize("shape", SHAPES, ids=str)
 @pytest.mark.parametrize("channels", CHANNELS, ids=lambda c: "%d onto %d" % c)
-def test_shapes(shape, channels):
-    top = pixels(shape + (channels[0],), 4)
-    bottom = pixels(shape + (channels[1],), 5)
+def test_shapes(shape, channels, view):
+    top = view(pixels(shape + (channels[0],), 4))
+    bottom = view(pixels(shape + (channels[1],), 5))
     for operator in OPERATORS:
         np.testing.assert_array_equal(
             byteblend.composite("multiplication", top, bottom, opacity=0.5,
@@ -215,6 +217,9 @@ REFUSED = {
         lambda t, b, o: byteblend.composite("normal", t, b, t),
         ValueError, r"^shapes differ: bottom \(6, 5, 3\), out \(6, 5, 4\); "
                     r"out must have bottom's shape"),
+    "out of as many bytes in another shape": (
+        lambda t, b, o: byteblend.composite("normal", t, b, o.reshape(5, 6, 3)),
+        ValueError, r"out \(5, 6, 3\); out must have bottom's shape"),
     "out smaller": (
         lambda t, b, o: byteblend.composite("normal", t, b, o[:3]),
         ValueError, r"out \(3, 5, 3\); out must have bottom's shape"),

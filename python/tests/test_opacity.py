@@ -107,14 +107,14 @@ def test_threads_give_the_same_bytes(threads, view):
 
 
 # Refused before anything is written: the error, and its message.
+OUT_OF_RANGE = (r"^opacity must be a number from 0 to 1 \(0: the bottom only, "
+                r"1: all of the blend\), not ")
 REFUSED_OPACITIES = {
-    "above one": (1.0001, ValueError, r"opacity must be a number from 0 to "
-                  r"1 \(0: the bottom only, 1: all of the blend\), not "
-                  r"1\.0001$"),
-    "negative": (-0.1, ValueError, r"not -0\.1$"),
-    "NaN": (math.nan, ValueError, r"not nan$"),
-    "infinite": (math.inf, ValueError, r"not inf$"),
-    "a percentage": (70, ValueError, r"not 70$"),
+    "above one": (1.0001, ValueError, OUT_OF_RANGE + r"1\.0001$"),
+    "negative": (-0.1, ValueError, OUT_OF_RANGE + r"-0\.1$"),
+    "NaN": (math.nan, ValueError, OUT_OF_RANGE + r"nan$"),
+    "infinite": (math.inf, ValueError, OUT_OF_RANGE + r"inf$"),
+    "a percentage": (70, ValueError, OUT_OF_RANGE + r"70$"),
     "a string": ("0.5", TypeError, r"from 0 to 1, not str$"),
     "None": (None, TypeError, r"not NoneType$"),
     "a bool": (True, TypeError, r"from 0 to 1$"),
