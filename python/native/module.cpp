@@ -397,14 +397,14 @@ Strided in_shape(const Operand &operand, const Extents &shape) {
 void check_overlap(const Operand &out, const Strided &out_layout,
                    const Operand &input, const Strided &input_layout,
                    const Extents &shape, const Extents *input_shape = nullptr) {
-  const Extents &in_shape = input_shape != nullptr ? *input_shape : shape;
-  if (in_shape == shape && out_layout.data == input_layout.data &&
+  const Extents &input_extents = input_shape != nullptr ? *input_shape : shape;
+  if (input_extents == shape && out_layout.data == input_layout.data &&
       out_layout.strides == input_layout.strides) {
     return;
   }
   const ByteRange out_bytes = byteblend::python::byte_range(shape, out_layout);
   const ByteRange input_bytes =
-      byteblend::python::byte_range(in_shape, input_layout);
+      byteblend::python::byte_range(input_extents, input_layout);
   if (!byteblend::python::ranges_meet(out_bytes, input_bytes)) {
     return;
   }
@@ -412,7 +412,7 @@ void check_overlap(const Operand &out, const Strided &out_layout,
   // tells exactly.
   const bool both_contiguous =
       byteblend::python::is_contiguous(shape, out_layout.strides) &&
-      byteblend::python::is_contiguous(in_shape, input_layout.strides);
+      byteblend::python::is_contiguous(input_extents, input_layout.strides);
   if (both_contiguous ||
       nb::cast<bool>(numpy.shares_memory(out.object, input.object))) {
     throw nb::value_error(
