@@ -42,19 +42,17 @@ def test_every_mode_operator_and_opacity(mode, operator, channels, opacity):
     np.testing.assert_array_equal(out, wanted)
 
 
-def test_the_default_operator_is_atop_and_opacity_one():
-    top, bottom = pixels((5, 6, 4), 1), pixels((5, 6, 4), 2)
-    np.testing.assert_array_equal(byteblend.composite("screen", top, bottom),
-                                  composited("screen", "atop", top, bottom, 1))
-
-
-@pytest.mark.parametrize("name", ["Color_Dodge", "NORMAL", "red_channel"])
-def test_names_in_any_case(name):
-    top, bottom = pixels((3, 4, 4), 1), pixels((3, 4, 3), 2)
+# The defaults (atop, opacity 1), and names in any case.
+@pytest.mark.parametrize("name, keywords", [
+    ("screen", {}), ("Color_Dodge", {"opacity": 0.5, "operator": "OVER"}),
+    ("NORMAL", {"operator": "Atop"}), ("red_channel", {"opacity": 0.5})])
+def test_defaults_and_names_in_any_case(name, keywords):
+    top, bottom = pixels((3, 4, 4), 1), pixels((3, 4, 4), 2)
     mode = name.lower().replace("_", "-")
     np.testing.assert_array_equal(
-        byteblend.composite(name, top, bottom, opacity=0.5, operator="OVER"),
-        composited(mode, "over", top, bottom, 0.5))
+        byteblend.composite(name, top, bottom, **keywords),
+        composited(mode, keywords.get("operator", "atop").lower(), top,
+                   bottom, keywords.get("opacity", 1)))
 
 
 # Pixels in any number of axes: one pixel, a line longer than the rows of
@@ -76,25 +74,19 @@ def test_shapes(shape, channels, view):
             composited("multiplication", operator, top, bottom, 0.5))
 
 
-@pytest.mark.parametrize("channels", CHANNELS, ids=lambda c: "%d onto %d" % c)
+# out is bottom itself, or top where it has bottom's channels.
+@pytest.mark.parametrize("into, channels", [
+    *(("bottom", channels) for channels in CHANNELS),
+    ("top", (3, 3)), ("top", (4, 4))], ids=str)
 @pytest.mark.parametrize("operator", OPERATORS)
-def test_into_bottom_itself(operator, channels):
+def test_in_place(operator, into, channels):
     top = pixels((20, 30, channels[0]), 6)
     bottom = pixels((20, 30, channels[1]), 7)
-    wanted = composited("overlay", operator, top, bottom, 0.5)
-    assert byteblend.composite("overlay", top, bottom, bottom, opacity=0.5,
-                               operator=operator) is bottom
-    np.testing.assert_array_equal(bottom, wanted)
-
-
-@pytest.mark.parametrize("channels", [3, 4])
-def test_into_top_itself_where_it_has_bottoms_channels(channels):
-    top = pixels((20, 30, channels), 8)
-    bottom = pixels((20, 30, channels), 9)
-    wanted = composited("normal", "over", top, bottom, 0.7)
-    byteblend.composite("normal", top, bottom, top, opacity=0.7,
-                        operator="over")
-    np.testing.assert_array_equal(top, wanted)
+    wanted = composited("overlay", operator, top, bottom, 0.7)
+    target = top if into == "top" else bottom
+    assert byteblend.composite("overlay", top, bottom, target, opacity=0.7,
+                               operator=operator) is target
+    np.testing.assert_array_equal(target, wanted)
 
 
 # Each takes an array of shape (40, 50, C) and gives a view of it.
