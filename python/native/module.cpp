@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// byteblend._native: blend() for numpy arrays and any other object with the
-// buffer protocol. Every argument is checked, and out made, before a byte is
-// written; the kernels then run without the GIL.
+// byteblend._native: blend() and composite() for numpy arrays and any other
+// object with the buffer protocol. Every argument is checked, and out made,
+// before a byte is written; the kernels then run without the GIL.
 //
 // numpy arrays are read through the buffer protocol too, and new arrays made
 // by numpy.empty: the extension uses none of numpy's C headers, so it cannot
@@ -10,21 +10,25 @@
 #include <nanobind/nanobind.h>
 
 #include <byteblend.hpp>
+#include <byteblend_layers.hpp>
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "layout.hpp"
 #include "strided_blend.hpp"
+#include "strided_composite.hpp"
 
 namespace nb = nanobind;
 using byteblend::python::ByteRange;
 using byteblend::python::Extents;
+using byteblend::python::PixelArray;
 using byteblend::python::Strided;
 
 namespace {
@@ -388,16 +392,19 @@ Strided in_shape(const Operand &operand, const Extents &shape) {
 }
 
 // out may be an input itself, but may not share bytes with it otherwise.
+// input_shape is out's shape where not given (blend()'s arrays have one);
+// composite()'s top may have other channels, and then cannot be out.
 void check_overlap(const Operand &out, const Strided &out_layout,
                    const Operand &input, const Strided &input_layout,
-                   const Extents &shape) {
-  if (out_layout.data == input_layout.data &&
+                   const Extents &shape, const Extents *input_shape = nullptr) {
+  const Extents &input_extents = input_shape != nullptr ? *input_shape : shape;
+  if (input_extents == shape && out_layout.data == input_layout.data &&
       out_layout.strides == input_layout.strides) {
     return;
   }
   const ByteRange out_bytes = byteblend::python::byte_range(shape, out_layout);
   const ByteRange input_bytes =
-      byteblend::python::byte_range(shape, input_layout);
+      byteblend::python::byte_range(input_extents, input_layout);
   if (!byteblend::python::ranges_meet(out_bytes, input_bytes)) {
     return;
   }
@@ -405,7 +412,7 @@ void check_overlap(const Operand &out, const Strided &out_layout,
   // tells exactly.
   const bool both_contiguous =
       byteblend::python::is_contiguous(shape, out_layout.strides) &&
-      byteblend::python::is_contiguous(shape, input_layout.strides);
+      byteblend::python::is_contiguous(input_extents, input_layout.strides);
   if (both_contiguous ||
       nb::cast<bool>(numpy.shares_memory(out.object, input.object))) {
     throw nb::value_error(
@@ -417,10 +424,14 @@ void check_overlap(const Operand &out, const Strided &out_layout,
   }
 }
 
-// The name of every mode, in the order of the C++ interface's table.
-nb::tuple mode_names() {
+// The name of every mode, in the order of the C++ interface's table; with
+// normal after them for composite().
+nb::tuple mode_names(bool with_normal = false) {
   nb::list names;
-  for (const byteblend::Mode mode : byteblend::all_modes) {
+  for (const byteblend::LayerMode mode : byteblend::all_layer_modes) {
+    if (mode == byteblend::LayerMode::normal && !with_normal) {
+      continue;
+    }
     const std::string_view name = byteblend::name(mode);
     names.append(nb::str(name.data(), name.size()));
   }
@@ -429,9 +440,9 @@ nb::tuple mode_names() {
 
 // " (did you mean 'color-dodge'?)" for the names most like an unknown one,
 // by difflib as Python's own suggestions go; empty if none is close.
-std::string closest_modes(const std::string &folded) {
+std::string closest_modes(const std::string &folded, bool with_normal) {
   const nb::object matches = nb::module_::import_("difflib").attr(
-      "get_close_matches")(nb::str(folded.c_str()), mode_names());
+      "get_close_matches")(nb::str(folded.c_str()), mode_names(with_normal));
   std::string text;
   for (const nb::handle match : matches) {
     text += text.empty() ? " (did you mean " : " or ";
@@ -441,42 +452,106 @@ std::string closest_modes(const std::string &folded) {
 }
 
 // folded: the name in lower case with '-' for '_', empty if mode is no str.
-[[noreturn]] void refuse_mode(nb::handle mode, const std::string &folded) {
-  std::string message = "unknown blend mode " + text_of(mode, true) +
-                        (folded.empty() ? "" : closest_modes(folded)) +
-                        "; the modes (in any case, with '-' or '_') are:";
-  for (const byteblend::Mode known : byteblend::all_modes) {
+[[noreturn]] void refuse_mode(nb::handle mode, const std::string &folded,
+                              bool with_normal) {
+  std::string message =
+      "unknown blend mode " + text_of(mode, true) +
+      (folded.empty() ? "" : closest_modes(folded, with_normal)) +
+      "; the modes (in any case, with '-' or '_') are:";
+  for (const nb::handle known : mode_names(with_normal)) {
     message += ' ';
-    message += byteblend::name(known);
+    message += text_of(known);
   }
   throw nb::value_error(message.c_str());
 }
 
-// A mode by name in any case, with '_' for '-' too, so that each function's
-// name (color_dodge) is a mode's name.
-byteblend::Mode parse(nb::handle mode) {
+// A name in lower case with '-' for '_'; none if the object is no str.
+std::optional<std::string> folded_name(nb::handle name) {
   Py_ssize_t length = 0;
-  const char *text = PyUnicode_Check(mode.ptr()) != 0
-                         ? PyUnicode_AsUTF8AndSize(mode.ptr(), &length)
+  const char *text = PyUnicode_Check(name.ptr()) != 0
+                         ? PyUnicode_AsUTF8AndSize(name.ptr(), &length)
                          : nullptr;
   if (text == nullptr) {
     PyErr_Clear();
-    refuse_mode(mode, "");
+    return std::nullopt;
   }
-  const std::string_view given(text, static_cast<std::size_t>(length));
-  if (const auto parsed = byteblend::parse_mode(given)) {
-    return *parsed;
-  }
-  std::string folded(given);
+  std::string folded(text, static_cast<std::size_t>(length));
   for (char &c : folded) {
     c = c == '_'               ? '-'
         : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a')
                                : c;
   }
-  if (const auto parsed = byteblend::parse_mode(folded)) {
+  return folded;
+}
+
+// A mode by name in any case, with '_' for '-' too, so that each function's
+// name (color_dodge) is a mode's name; normal for composite() only, whose
+// name blend() answers with where to find it.
+byteblend::LayerMode parse_layer_mode(nb::handle mode, bool composite) {
+  const std::optional<std::string> folded = folded_name(mode);
+  if (!folded) {
+    refuse_mode(mode, "", composite);
+  }
+  if (const auto parsed = byteblend::parse_mode(*folded)) {
     return *parsed;
   }
-  refuse_mode(mode, folded);
+  if (*folded == "normal") {
+    if (composite) {
+      return byteblend::LayerMode::normal;
+    }
+    throw nb::value_error(
+        "'normal' (the top itself) is a mode of composite(), not of "
+        "blend(): byteblend.composite(\"normal\", top, bottom, opacity=0.7) "
+        "mixes the top in by its opacity and alpha; blend() takes the modes "
+        "of byteblend.MODES");
+  }
+  refuse_mode(mode, *folded, composite);
+}
+
+byteblend::Mode parse(nb::handle mode) {
+  return *parse_layer_mode(mode, false).mode();
+}
+
+// composite()'s operator by name, in any case.
+byteblend::Operator parse_operator(nb::handle blend_operator) {
+  const std::optional<std::string> folded = folded_name(blend_operator);
+  if (folded == "atop") {
+    return byteblend::Operator::atop;
+  }
+  if (folded == "over") {
+    return byteblend::Operator::over;
+  }
+  throw nb::value_error(
+      ("unknown operator " + text_of(blend_operator, true) +
+       "; the operators are 'atop' (the default: the top paints only where "
+       "the bottom is, and the result keeps bottom's alpha) and 'over' "
+       "(source-over: the top paints where it is, onto transparent parts "
+       "too)")
+          .c_str());
+}
+
+// An opacity from 0 (the bottom only) to 1 (all of the blend): any real
+// number (numpy's too) but a bool.
+double opacity_of(nb::handle opacity) {
+  const char *const needed = "opacity must be a number from 0 to 1";
+  if (PyBool_Check(opacity.ptr()) != 0) {
+    throw nb::type_error(needed);
+  }
+  const double value = PyFloat_AsDouble(opacity.ptr());
+  if (value == -1.0 && PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    throw nb::type_error((std::string(needed) + ", not " +
+                          text_of(opacity.type().attr("__name__")))
+                             .c_str());
+  }
+  if (!(value >= 0 && value <= 1)) {
+    throw nb::value_error((std::string(needed) +
+                           " (0: the bottom only, 1: "
+                           "all of the blend), not " +
+                           text_of(opacity, true))
+                              .c_str());
+  }
+  return value;
 }
 
 unsigned thread_count(nb::handle threads) {
@@ -535,9 +610,10 @@ nb::object new_array(const Extents &shape) {
 
 nb::object blend(nb::handle mode_name, nb::handle top_object,
                  nb::handle bottom_object, nb::handle out_object,
-                 nb::handle threads) {
+                 nb::handle threads, nb::handle opacity) {
   const byteblend::Mode mode = parse(mode_name);
   const unsigned thread_option = thread_count(threads);
+  const double opacity_option = opacity_of(opacity);
   Operand top("top", top_object);
   Operand bottom("bottom", bottom_object);
   take(top, false);
@@ -578,8 +654,8 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
   // channels are bottom's.
   const bool fresh_channels =
       out_object.is_none() && byteblend::is_channel_mode(mode);
-  const byteblend::Options options{.threads = thread_option,
-                                   .chunk = piece_size};
+  const byteblend::Options options{
+      .threads = thread_option, .chunk = piece_size, .opacity = opacity_option};
   {
     const nb::gil_scoped_release unlocked;
     if (fresh_channels) {
@@ -588,6 +664,103 @@ nb::object blend(nb::handle mode_name, nb::handle top_object,
     }
     byteblend::python::blend_arrays(mode, shape, top_layout, bottom_layout,
                                     out_layout, options);
+  }
+  return result;
+}
+
+// A composite takes pixels: arrays whose last axis holds 3 (RGB) or 4
+// (RGBA) values.
+void check_pixels(const Operand &operand) {
+  const std::ptrdiff_t channels =
+      operand.shape.empty() ? 0 : operand.shape.back();
+  if (channels != 3 && channels != 4) {
+    throw nb::value_error(
+        (std::string("composite takes pixels of 3 (RGB) or 4 (RGBA) values, "
+                     "but ") +
+         operand.role + " has shape " + shape_text(operand.shape) +
+         ", whose last axis is not 3 or 4; for bytes, pass "
+         "np.frombuffer(data, np.uint8).reshape(height, width, 3)")
+            .c_str());
+  }
+}
+
+// top and bottom have as many pixels in the same shape, whatever their
+// channels.
+void check_same_pixels(const Operand &top, const Operand &bottom) {
+  if (!std::equal(top.shape.begin(), top.shape.end() - 1, bottom.shape.begin(),
+                  bottom.shape.end() - 1)) {
+    throw nb::value_error(
+        ("shapes differ: top " + shape_text(top.shape) + ", bottom " +
+         shape_text(bottom.shape) +
+         "; a composite takes top and bottom of the same height and width "
+         "(their last axes may be 3 or 4 each); to place a smaller top at "
+         "(x, y) of bottom, composite onto that part of it: "
+         "byteblend.composite(mode, top, bottom[y:y+h, x:x+w], "
+         "out=bottom[y:y+h, x:x+w])")
+            .c_str());
+  }
+}
+
+nb::object composite(nb::handle mode_name, nb::handle top_object,
+                     nb::handle bottom_object, nb::handle out_object,
+                     nb::handle operator_name, nb::handle opacity,
+                     nb::handle threads) {
+  const byteblend::LayerMode mode = parse_layer_mode(mode_name, true);
+  const byteblend::Operator blend_operator = parse_operator(operator_name);
+  const double opacity_option = opacity_of(opacity);
+  const unsigned thread_option = thread_count(threads);
+  Operand top("top", top_object);
+  Operand bottom("bottom", bottom_object);
+  take(top, false);
+  take(bottom, false);
+  check_pixels(top);
+  check_pixels(bottom);
+  check_same_pixels(top, bottom);
+
+  nb::object result;
+  Operand out("out", out_object);
+  if (out_object.is_none()) {
+    result = new_array(bottom.shape);
+    out.object = result;
+    take(out, true);
+  } else {
+    result = nb::borrow(out_object);
+    take(out, true);
+    if ((out.is_array && out.shape != bottom.shape) ||
+        byte_count(out) != byte_count(bottom)) {
+      throw nb::value_error(("shapes differ: bottom " +
+                             shape_text(bottom.shape) + ", out " +
+                             shape_text(out.shape) +
+                             "; out must have bottom's shape, the result's "
+                             "(out=None makes it)")
+                                .c_str());
+    }
+  }
+  const Extents &shape = bottom.shape;
+  const Strided out_layout = in_shape(out, shape);
+  if (!out_object.is_none()) {
+    check_overlap(out, out_layout, bottom, bottom.layout, shape);
+    check_overlap(out, out_layout, top, top.layout, shape, &top.shape);
+  }
+
+  Extents pixels(shape.size() - 1);
+  for (std::size_t axis = 0; axis + 1 < shape.size(); ++axis) {
+    pixels[axis] = shape[axis];
+  }
+  const auto channels = [](const Operand &operand) {
+    return static_cast<std::size_t>(operand.shape.back());
+  };
+  const std::array<PixelArray, 3> arrays{
+      PixelArray{top.layout, channels(top)},
+      PixelArray{bottom.layout, channels(bottom)},
+      PixelArray{out_layout, channels(bottom)}};
+  const byteblend::Options options{.threads = thread_option,
+                                   .chunk = piece_size,
+                                   .opacity = opacity_option,
+                                   .blend_operator = blend_operator};
+  {
+    const nb::gil_scoped_release unlocked;
+    byteblend::python::composite_arrays(mode, pixels, arrays, options);
   }
   return result;
 }
@@ -609,14 +782,22 @@ NB_MODULE(_native, module) {
   module.doc() = "The compiled part of byteblend; use the byteblend package.";
   module.def("blend", &blend, nb::arg("mode").none(), nb::arg("top").none(),
              nb::arg("bottom").none(), nb::arg("out").none(),
-             nb::arg("threads").none(),
-             "blend(mode, top, bottom, out, threads) -> out or a new array");
+             nb::arg("threads").none(), nb::arg("opacity").none(),
+             "blend(mode, top, bottom, out, threads, opacity) -> out or a new "
+             "array");
+  module.def("composite", &composite, nb::arg("mode").none(),
+             nb::arg("top").none(), nb::arg("bottom").none(),
+             nb::arg("out").none(), nb::arg("operator").none(),
+             nb::arg("opacity").none(), nb::arg("threads").none(),
+             "composite(mode, top, bottom, out, operator, opacity, threads) "
+             "-> out or a new array");
   module.def("_set_piece_size", &set_piece_size, nb::arg("size"),
              "Sets the most bytes one kernel call takes (for tests).");
   module.def(
       "_piece_size", [] { return piece_size; },
       "The most bytes one kernel call takes.");
   module.attr("default_piece_size") = byteblend::default_chunk;
-  // The package's MODES.
+  // The package's MODES, and COMPOSITE_MODES: those and normal.
   module.attr("modes") = mode_names();
+  module.attr("composite_modes") = mode_names(true);
 }

@@ -1,6 +1,7 @@
 #include "strided_blend.hpp"
 
 #include <byteblend_image.hpp>
+#include <byteblend_layers.hpp>
 
 #include <algorithm>
 #include <array>
@@ -145,6 +146,22 @@ void copy_to_contiguous(Mode mode, const Extents &shape, const Strided &array,
                    std::size_t bytes) { std::memcpy(to, from, bytes); });
 }
 
+namespace {
+
+// The flat blend of byte runs: the plain kernels at full opacity, as ever,
+// and the layers library's byte-by-byte mix for any other opacity byte.
+void blend_run(Mode mode, bool full_opacity, std::span<const std::uint8_t> top,
+               std::span<const std::uint8_t> bottom,
+               std::span<std::uint8_t> result, const Options &options) {
+  if (full_opacity) {
+    blend(mode, top, bottom, result, options);
+  } else {
+    blend_with_opacity(mode, top, bottom, result, options);
+  }
+}
+
+} // namespace
+
 void blend_arrays(Mode mode, const Extents &shape, const Strided &top,
                   const Strided &bottom, const Strided &result,
                   const Options &options) {
@@ -152,20 +169,24 @@ void blend_arrays(Mode mode, const Extents &shape, const Strided &top,
   if (count == 0) {
     return;
   }
+  const bool full_opacity = opacity_byte(options.opacity) == 255;
   const bool contiguous = is_contiguous(shape, top.strides) &&
                           is_contiguous(shape, bottom.strides) &&
                           is_contiguous(shape, result.strides);
   if (contiguous) {
-    blend(mode, {top.data, count}, {bottom.data, count}, {result.data, count},
-          options);
+    blend_run(mode, full_opacity, {top.data, count}, {bottom.data, count},
+              {result.data, count}, options);
     return;
   }
-  const Options one_thread{.threads = 1, .chunk = options.chunk};
+  const Options one_thread{
+      .threads = 1, .chunk = options.chunk, .opacity = options.opacity};
   blend_strided(mode, shape, {top, bottom, result}, options,
-                [mode, one_thread](const std::uint8_t *t, const std::uint8_t *b,
-                                   std::uint8_t *r, std::size_t bytes) {
-                  blend(mode, std::span{t, bytes}, std::span{b, bytes},
-                        std::span{r, bytes}, one_thread);
+                [mode, full_opacity,
+                 one_thread](const std::uint8_t *t, const std::uint8_t *b,
+                             std::uint8_t *r, std::size_t bytes) {
+                  blend_run(mode, full_opacity, std::span{t, bytes},
+                            std::span{b, bytes}, std::span{r, bytes},
+                            one_thread);
                 });
 }
 

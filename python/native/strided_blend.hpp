@@ -19,7 +19,10 @@ namespace byteblend::python {
 // after another (a channel mode's channel is the last index, or in a 1-D
 // array the index modulo 3). result may be top or bottom itself (the same
 // data and strides) but must not otherwise overlap them. Split across
-// options.threads threads as the flat and the image blend() are.
+// options.threads threads as the flat and the image blend() are. An
+// options.opacity whose byte is not 255 mixes each blended byte with
+// bottom's by the layers library (byteblend::blend_with_opacity); at 255 the
+// plain kernels run as they always have.
 void blend_arrays(Mode mode, const Extents &shape, const Strided &top,
                   const Strided &bottom, const Strided &result,
                   const Options &options);

@@ -53,7 +53,9 @@ for needed in pyproject.toml PKG-INFO CMakeLists.txt LICENSE README.md \
   cmake/install.cmake include/byteblend.h src/CMakeLists.txt src/exports.cpp \
   src/exports.map python/CMakeLists.txt python/README.md python/version.py.in \
   python/native/module.cpp python/src/byteblend/__init__.py \
-  python/tests/conftest.py python/tests/test_blend.py; do
+  include/byteblend_layers.h include/byteblend_layers.hpp src/layers/CMakeLists.txt \
+  python/native/strided_composite.cpp python/tests/layers_reference.py \
+  python/tests/conftest.py python/tests/test_blend.py python/tests/test_composite.py; do
   grep -qxF "$needed" <<<"$members" || fail "the sdist lacks $needed"
 done
 # Only the package's build and tests: no build output, C++ tests, tool,
@@ -101,7 +103,8 @@ for minor in "${versions[@]}"; do
   wheel=${wheels[0]}
   [[ -f $wheel ]] || fail "no manylinux wheel for $minor: $(ls "$work/wheelhouse")"
   listing=$(python3 -m zipfile -l "$wheel")
-  for needed in byteblend/libbyteblend.so.1 "byteblend/_native.cpython-${minor/./}-x86_64" \
+  for needed in byteblend/libbyteblend.so.1 byteblend/libbyteblend_layers.so.1 \
+    "byteblend/_native.cpython-${minor/./}-x86_64" \
     "byteblend-$version.dist-info/licenses/LICENSE"; do
     grep -qF "$needed" <<<"$listing" || fail "$(basename "$wheel") lacks $needed"
   done
@@ -127,6 +130,10 @@ import byteblend
 
 assert byteblend.__version__ == sys.argv[1], byteblend.__version__
 assert byteblend.__file__.startswith(sys.prefix), byteblend.__file__
+# composite() runs in libbyteblend_layers.so.1, which the wheel carries.
+pixel = byteblend.composite("normal", np.array([[255, 0, 0, 255]], np.uint8),
+                            np.array([[0, 0, 255]], np.uint8), opacity=0.7)
+assert pixel.tolist() == [[179, 0, 76]], pixel
 print(f"{byteblend.__file__}: Python {sys.version.split()[0]}, "
       f"numpy {np.__version__}")
 PY

@@ -31,3 +31,17 @@ assert_type(byteblend.MODES, tuple[str, ...])
 image = Image.new("RGB", (5, 4))
 assert_type(byteblend.multiplication(image.convert("L"), image),
             NDArray[np.uint8])
+
+# Opacity, and composite() of RGBA onto RGB.
+logo: NDArray[np.uint8] = np.zeros((4, 5, 4), np.uint8)
+assert_type(byteblend.screen(top, bottom, opacity=0.5), NDArray[np.uint8])
+assert_type(byteblend.blend("overlay", top, bottom, buffer, opacity=1),
+            bytearray)
+assert_type(byteblend.composite("normal", logo, bottom, opacity=0.7),
+            NDArray[np.uint8])
+assert_type(byteblend.composite("screen", logo, bottom, out, operator="over",
+                                threads=2), NDArray[np.uint8])
+layer_mode: byteblend.CompositeMode = "color_dodge"
+operator: byteblend.Operator = "atop"
+byteblend.composite(layer_mode, top, bottom, operator=operator)
+assert_type(byteblend.COMPOSITE_MODES, tuple[str, ...])

@@ -29,3 +29,10 @@ byteblend.dissolve(top, bottom)  # expect-error
 grown: bytearray = byteblend.screen(top, bottom)  # expect-error
 byteblend.screen(image, image, out=image)  # expect-error
 byteblend.screen(top, bottom, out=bottom, threads=None)
+byteblend.screen(top, bottom, opacity="half")  # expect-error
+byteblend.blend("normal", top, bottom)  # expect-error
+byteblend.composite("normal", top, bottom, operator="under")  # expect-error
+byteblend.composite("dissolve", top, bottom)  # expect-error
+byteblend.composite("normal", floats, bottom)  # expect-error
+byteblend.composite("normal", top, bottom, 0.7)  # expect-error
+byteblend.composite("normal", top, bottom, opacity=0.7)

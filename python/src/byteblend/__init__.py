@@ -13,8 +13,11 @@ for large arrays.
     array([  0, 160, 192, 208, 255, 224], dtype=uint8)
 
 blend(mode, top, bottom) takes the mode by name; screen(top, bottom) and
-the other twelve functions take it from their own name. help() of each
-gives its formula, its arguments, what it raises and an example.
+the other twelve functions take it from their own name. Each takes an
+opacity too. composite(mode, top, bottom) lays RGB or RGBA pixels onto RGB
+or RGBA pixels through the top's alpha, in the modes and "normal" (by
+libbyteblend_layers, carried beside libbyteblend). help() of each gives its
+formula, its arguments, what it raises and an example.
 
 Arrays need not be contiguous: views such as ``image[:, ::2]`` or
 ``image[::-1]`` are blended row by row, through a packed copy of each row
@@ -38,6 +41,10 @@ from ._version import __version__
 #: for '-' too.
 MODES: Tuple[str, ...] = _native.modes
 
+#: composite()'s modes: MODES, then "normal" (the top itself, mixed in by
+#: the opacity and the alphas).
+COMPOSITE_MODES: Tuple[str, ...] = _native.composite_modes
+
 #: A mode's name as a type checker sees it: MODES, and the names of the
 #: functions (color_dodge). blend() also takes them in any case. A type
 #: checker reads no value, so the names are spelled out here.
@@ -49,8 +56,15 @@ Mode = Literal[
     "color_burn",
 ]
 
+#: composite()'s mode: a Mode, or "normal".
+CompositeMode = Union[Mode, Literal["normal"]]
+
+#: How composite() combines the top's alpha with the bottom's.
+Operator = Literal["atop", "over"]
+
 __all__ = [
-    "MODES", "Mode", "Input", "PillowImage", "blend",
+    "MODES", "COMPOSITE_MODES", "Mode", "CompositeMode", "Operator",
+    "Input", "PillowImage", "blend", "composite",
     *(mode.replace("-", "_") for mode in MODES), "__version__",
 ]
 
@@ -77,6 +91,7 @@ Input = Union[NDArray[np.uint8], bytes, bytearray, memoryview, PillowImage]
 Out = TypeVar("Out", bound=Union[NDArray[np.uint8], bytearray, memoryview])
 
 _blend = _native.blend
+_composite = _native.composite
 
 _ARGUMENTS = """
     Parameters
@@ -98,6 +113,12 @@ _ARGUMENTS = """
         bottom itself, for a blend in place, but may not overlap them any
         other way; a view such as bottom[y:y+h, x:x+w] blends top onto
         that part of bottom.
+    opacity : float, keyword only
+        How much of the blend shows, from 0 (bottom as it is) to 1 (the
+        blend itself; the default), as the byte a = round(opacity * 255),
+        halves up: each byte written is round((a * r + (255 - a) * b) / 255)
+        for the mode's byte r (by libbyteblend_layers, the same as
+        composite() of RGB pixels). 1 runs the plain kernels as ever.
     threads : None or int, keyword only
         None: up to every core this process may use, where more threads
         pay for the mode and size (color dodge, burn and overlay from a
@@ -120,8 +141,8 @@ _ARGUMENTS = """
         match nor broadcast, a read-only out (pass ``out.copy()``, or
         ``np.array(image)`` rather than the read-only
         ``np.asarray(image)``), an out that overlaps top or bottom other
-        than as the very same array, and, for the channel modes, arrays
-        whose last axis is not 3.
+        than as the very same array, an opacity outside 0..1 or NaN, and,
+        for the channel modes, arrays whose last axis is not 3.
     MemoryError
         When a new array cannot be allocated; it says how many bytes.
     Nothing is written when a call raises.
@@ -164,15 +185,17 @@ def _as_array(value: Any, role: str) -> Any:
 
 @overload
 def blend(mode: Mode, top: Input, bottom: Input, out: None = None, *,
+          opacity: float = 1.0,
           threads: Optional[int] = None) -> NDArray[np.uint8]:
     ...
 @overload
 def blend(mode: Mode, top: Input, bottom: Input, out: Out, *,
-          threads: Optional[int] = None) -> Out:
+          opacity: float = 1.0, threads: Optional[int] = None) -> Out:
     ...
 @_documented
 def blend(
         mode: Mode, top: Input, bottom: Input, out: Optional[Out] = None, *,
+        opacity: float = 1.0,
         threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
     """Blends top onto bottom in the named mode: where t is top's byte and b
     bottom's byte at the same index, each byte of the result is
@@ -202,7 +225,8 @@ def blend(
 
     mode : str
         One of MODES, in any case, with '_' or '-' between words, so each
-        function's name (color_dodge) is a mode's name too.
+        function's name (color_dodge) is a mode's name too. "normal" is a
+        mode of composite() only.
 {arguments}
     Example
     -------
@@ -213,7 +237,90 @@ def blend(
     array([  0, 171, 255, 255, 255, 249], dtype=uint8)
     """
     return _blend(  # type: ignore[no-any-return]
-        mode, top, bottom, out, threads)
+        mode, top, bottom, out, threads, opacity)
+
+
+@overload
+def composite(mode: CompositeMode, top: Input, bottom: Input,
+              out: None = None, *, opacity: float = 1.0,
+              operator: Operator = "atop",
+              threads: Optional[int] = None) -> NDArray[np.uint8]:
+    ...
+@overload
+def composite(mode: CompositeMode, top: Input, bottom: Input, out: Out, *,
+              opacity: float = 1.0, operator: Operator = "atop",
+              threads: Optional[int] = None) -> Out:
+    ...
+def composite(
+        mode: CompositeMode, top: Input, bottom: Input,
+        out: Optional[Out] = None, *, opacity: float = 1.0,
+        operator: Operator = "atop",
+        threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
+    """Composites top's pixels onto bottom's through top's alpha: the mode's
+    colour, mixed in by the opacity byte a = round(opacity * 255) (halves
+    up) and by top's alpha At, as P = At * a. With t, b and Ab top's and
+    bottom's colour bytes and bottom's alpha, r the mode's byte for (t, b)
+    as blend() gives it (normal: t; a channel mode: b in the other two
+    colours), and round(n / d) to nearest, halves up:
+
+        "atop"  colour round((P r + (65025 - P) b) / 65025), alpha Ab: the
+                top paints only where the bottom is (the default)
+        "over"  Y = 255 P + Ab (65025 - P),
+                X = P (255 - Ab) t + P Ab r + (65025 - P) Ab b,
+                colour round(X / Y), alpha round(Y / 65025), all 0 where
+                Y = 0: source-over, with the mode as its blend function
+
+    Pixels without alpha (RGB) have alpha 255; onto RGB the two operators
+    give the same bytes.
+
+    mode : str
+        One of COMPOSITE_MODES (MODES and "normal"), in any case, with '_'
+        or '-' between words.
+    top, bottom : uint8 arrays, or what numpy.asarray makes them of
+        Arrays of pixels whose last axis holds 3 (RGB) or 4 (RGBA) values,
+        each on its own: an RGBA logo onto an RGB photo, or the reverse.
+        The other axes (height and width, any number of them) are the
+        same for both.
+    out : None, or a writable uint8 array
+        None for a new array of bottom's shape, else an array of bottom's
+        shape. It may be bottom itself (or top where top has bottom's
+        channels), but may not overlap them any other way;
+        bottom[y:y+h, x:x+w] composites top onto that part of bottom.
+    opacity : float, keyword only
+        From 0 (bottom as it is) to 1 (the default).
+    operator : "atop" or "over", keyword only
+    threads : None or int, keyword only
+        As for blend().
+
+    Returns
+    -------
+    out, or the new uint8 array of bottom's shape: its colour as the
+    operator says, its alpha (where bottom has alpha) Ab for "atop" and
+    round(Y / 65025) for "over".
+
+    Raises
+    ------
+    TypeError
+        As blend() does for items other than uint8, and for an opacity
+        that is no number.
+    ValueError
+        For an unknown mode or operator, a last axis other than 3 or 4,
+        pixel shapes that differ, an out of another shape than bottom's,
+        a read-only out, an out that overlaps top or bottom other than as
+        that very array, and an opacity outside 0..1 or NaN.
+    Nothing is written when a call raises.
+
+    Example
+    -------
+    >>> import numpy as np, byteblend
+    >>> logo = np.array([[[255, 0, 0, 255], [255, 0, 0, 0]]], np.uint8)
+    >>> photo = np.array([[[0, 0, 255], [0, 0, 255]]], np.uint8)
+    >>> byteblend.composite("normal", logo, photo, opacity=0.7)
+    array([[[179,   0,  76],
+            [  0,   0, 255]]], dtype=uint8)
+    """
+    return _composite(  # type: ignore[no-any-return]
+        mode, top, bottom, out, operator, opacity, threads)
 
 
 class _ModeFunction(Protocol):
@@ -222,11 +329,13 @@ class _ModeFunction(Protocol):
 
     @overload
     def __call__(self, top: Input, bottom: Input, out: None = None, *,
+                 opacity: float = 1.0,
                  threads: Optional[int] = None) -> NDArray[np.uint8]:
         ...
 
     @overload
     def __call__(self, top: Input, bottom: Input, out: Out, *,
+                 opacity: float = 1.0,
                  threads: Optional[int] = None) -> Out:
         ...
 
@@ -315,9 +424,10 @@ def _mode_function(mode: str) -> _ModeFunction:
 
     def function(
             top: Input, bottom: Input, out: Optional[Out] = None, *,
+            opacity: float = 1.0,
             threads: Optional[int] = None) -> Union[NDArray[np.uint8], Out]:
         return _blend(  # type: ignore[no-any-return]
-            mode, top, bottom, out, threads)
+            mode, top, bottom, out, threads, opacity)
 
     function.__name__ = function.__qualname__ = name
     function.__doc__ = _help(mode, name)
