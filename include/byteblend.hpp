@@ -477,10 +477,11 @@ inline unsigned usable_cores() {
 
 namespace detail {
 
-// threads_for() for work whose pieces must be at least `piece` bytes
-// (positive): 1 below two such pieces.
+// threads_for() for work whose pieces must be at least `piece` bytes: 1
+// below two such pieces (a piece of 0 bytes counts as 1).
 inline unsigned threads_for_piece(std::size_t piece, std::size_t bytes,
                                   unsigned requested) {
+  piece = std::max<std::size_t>(piece, 1);
   if (bytes / 2 < piece) {
     return 1;
   }

@@ -246,6 +246,10 @@ TEST(ThreadsFor, ClampedToCoresAndTheModesPieces) {
         << byteblend::name(c.mode) << ", " << c.bytes << " bytes, "
         << c.requested << " threads";
   }
+  // A piece of no bytes is one byte: as many threads as bytes, no division
+  // by zero.
+  EXPECT_EQ(byteblend::detail::threads_for_piece(0, 1, 0), 1U);
+  EXPECT_EQ(byteblend::detail::threads_for_piece(0, 2, 2), std::min(2U, cores));
 }
 
 // The ranges cover [0, count) once, in order, each starting on a granule,
