@@ -481,7 +481,9 @@ namespace detail {
 // below two such pieces (a piece of 0 bytes counts as 1).
 inline unsigned threads_for_piece(std::size_t piece, std::size_t bytes,
                                   unsigned requested) {
-  piece = std::max<std::size_t>(piece, 1);
+  if (piece == 0) {
+    piece = 1;
+  }
   if (bytes / 2 < piece) {
     return 1;
   }
