@@ -25,8 +25,7 @@ constexpr std::ptrdiff_t kBlockPixels = 16;
 // 32-bit lane a pixel.
 typedef std::uint8_t Block8 __attribute__((vector_size(64)));
 typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
-typedef std::int32_t PixelsInt32 __attribute__((vector_size(64)));
-typedef double PixelsDouble __attribute__((vector_size(128)));
+typedef float PixelsFloat __attribute__((vector_size(64)));
 
 // Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
 // pixel's fourth byte is left 0). Reads exactly the block's bytes.
@@ -109,9 +108,9 @@ composite_block(std::ptrdiff_t p, const std::uint8_t *top,
     const Pixels32 bottom_alpha = b >> 24;
     const Pixels32 y = 255 * weight + bottom_alpha * rest;
     // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
-    const PixelsInt32 empty = y == 0;
-    const PixelsDouble divisor = __builtin_convertvector(
-        y | std::bit_cast<Pixels32>(empty & 1), PixelsDouble);
+    const Pixels32 divisor = y | std::bit_cast<Pixels32>((y == 0) & 1);
+    const PixelsFloat inverse =
+        1.0F / __builtin_convertvector(divisor, PixelsFloat);
     const Pixels32 top_weight = weight * (255 - bottom_alpha);
     const Pixels32 mode_weight = weight * bottom_alpha;
     const Pixels32 bottom_weight = rest * bottom_alpha;
@@ -119,11 +118,7 @@ composite_block(std::ptrdiff_t p, const std::uint8_t *top,
       const Pixels32 x = top_weight * byte_of(t, c) +
                          mode_weight * byte_of(r, c) +
                          bottom_weight * byte_of(b, c);
-      // Exact integers in double; the quotient is at least 1 / (2 y) away
-      // from the next integer, far more than the division's error.
-      const PixelsDouble quotient =
-          (__builtin_convertvector(x, PixelsDouble) + divisor * 0.5) / divisor;
-      out |= __builtin_convertvector(quotient, Pixels32) << (8 * c);
+      out |= divide_rounded(x, divisor, inverse) << (8 * c);
     }
     out |= divide_by_65025_rounded(y) << 24;
   }
