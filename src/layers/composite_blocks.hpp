@@ -24,36 +24,75 @@ constexpr std::ptrdiff_t kBlockPixels = 16;
 // A block as bytes (four a pixel: red, green, blue, alpha) and as one
 // 32-bit lane a pixel.
 typedef std::uint8_t Block8 __attribute__((vector_size(64)));
+typedef std::uint8_t Block32 __attribute__((vector_size(32)));
+typedef std::uint8_t Block16 __attribute__((vector_size(16)));
 typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
 typedef float PixelsFloat __attribute__((vector_size(64)));
 
 // Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
-// pixel's fourth byte is left 0). Reads exactly the block's bytes.
+// pixel's fourth byte is left 0). Reads exactly the block's bytes: an RGB
+// block's 48 bytes, spread by one shuffle (byte 63 is a zero).
 template <int Channels> Pixels32 load_pixels(const std::uint8_t *pixels) {
-  Pixels32 lanes{};
+  Block8 bytes;
   if constexpr (Channels == 4) {
-    std::memcpy(&lanes, pixels, 64);
+    std::memcpy(&bytes, pixels, 64);
   } else {
-    alignas(64) std::uint8_t spread[64] = {};
-    for (int k = 0; k < kBlockPixels; ++k) {
-      std::memcpy(spread + 4 * k, pixels + 3 * k, 3);
-    }
-    std::memcpy(&lanes, spread, 64);
+    // In registers, a 32-byte and a 16-byte load: copied through memory,
+    // the 64-byte reload of two smaller stores would wait for both.
+    Block32 low;
+    Block16 high;
+    std::memcpy(&low, pixels, 32);
+    std::memcpy(&high, pixels + 32, 16);
+    const Block32 high_and_zeros = __builtin_shufflevector(
+        high, Block16{}, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
+        16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    bytes = __builtin_shufflevector(
+        low, high_and_zeros, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
+        15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32,
+        33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50,
+        51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63);
+#define BYTEBLEND_SPREAD(k) 3 * (k), 3 * (k) + 1, 3 * (k) + 2, 63
+    bytes = __builtin_shufflevector(
+        bytes, bytes, BYTEBLEND_SPREAD(0), BYTEBLEND_SPREAD(1),
+        BYTEBLEND_SPREAD(2), BYTEBLEND_SPREAD(3), BYTEBLEND_SPREAD(4),
+        BYTEBLEND_SPREAD(5), BYTEBLEND_SPREAD(6), BYTEBLEND_SPREAD(7),
+        BYTEBLEND_SPREAD(8), BYTEBLEND_SPREAD(9), BYTEBLEND_SPREAD(10),
+        BYTEBLEND_SPREAD(11), BYTEBLEND_SPREAD(12), BYTEBLEND_SPREAD(13),
+        BYTEBLEND_SPREAD(14), BYTEBLEND_SPREAD(15));
+#undef BYTEBLEND_SPREAD
   }
-  return lanes;
+  return std::bit_cast<Pixels32>(bytes);
 }
 
-// The reverse: writes exactly the block's bytes.
+// The reverse: writes exactly the block's bytes, an RGB block's packed by
+// one shuffle into its first 48.
 template <int Channels>
 void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
+  Block8 bytes = std::bit_cast<Block8>(lanes);
+  if constexpr (Channels == 3) {
+#define BYTEBLEND_PACK(k) 4 * (k), 4 * (k) + 1, 4 * (k) + 2
+    bytes = __builtin_shufflevector(
+        bytes, bytes, BYTEBLEND_PACK(0), BYTEBLEND_PACK(1), BYTEBLEND_PACK(2),
+        BYTEBLEND_PACK(3), BYTEBLEND_PACK(4), BYTEBLEND_PACK(5),
+        BYTEBLEND_PACK(6), BYTEBLEND_PACK(7), BYTEBLEND_PACK(8),
+        BYTEBLEND_PACK(9), BYTEBLEND_PACK(10), BYTEBLEND_PACK(11),
+        BYTEBLEND_PACK(12), BYTEBLEND_PACK(13), BYTEBLEND_PACK(14),
+        BYTEBLEND_PACK(15), 3, 7, 11, 15, 19, 23, 27, 31, 35, 39, 43, 47, 51,
+        55, 59, 63);
+#undef BYTEBLEND_PACK
+  }
   if constexpr (Channels == 4) {
-    std::memcpy(pixels, &lanes, 64);
+    std::memcpy(pixels, &bytes, 64);
   } else {
-    alignas(64) std::uint8_t spread[64];
-    std::memcpy(spread, &lanes, 64);
-    for (int k = 0; k < kBlockPixels; ++k) {
-      std::memcpy(pixels + 3 * k, spread + 4 * k, 3);
-    }
+    // From registers, as load_pixels reads.
+    const Block32 low = __builtin_shufflevector(
+        bytes, bytes, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const Block16 high =
+        __builtin_shufflevector(bytes, bytes, 32, 33, 34, 35, 36, 37, 38, 39,
+                                40, 41, 42, 43, 44, 45, 46, 47);
+    std::memcpy(pixels, &low, 32);
+    std::memcpy(pixels + 32, &high, 16);
   }
 }
 
