@@ -2,8 +2,12 @@
 // Compositing sixteen pixels at a time. A block's top and bottom are
 // loaded as four bytes a pixel, blended by the mode's formula on the
 // instruction set's own lanes, and composited with each pixel in a 32-bit
-// lane, where every channel and alpha is a shift and a mask away. The
-// vectors here are 64 bytes wide whatever the instruction set; the
+// lane, where every channel and alpha is a shift and a mask away. A block
+// whose alphas make the operator simpler takes the simpler form: nothing of
+// the top (P = 0 throughout) is the bottom itself, an opaque top is the
+// flat mix in 16-bit lanes, over onto an opaque bottom is atop. Logos and
+// cut-outs are mostly such blocks; one test of the alpha bytes finds them.
+// The vectors here are 64 bytes wide whatever the instruction set; the
 // compiler splits them into its registers.
 #ifndef BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
 #define BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
@@ -96,18 +100,25 @@ void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
   }
 }
 
+// f on the block as the instruction set's byte vectors.
+template <class L, class F> Pixels32 on_lanes(Pixels32 x, Pixels32 y, F f) {
+  constexpr std::size_t kParts = 64 / L::kCount;
+  using Parts = std::array<typename L::Bytes, kParts>;
+  const auto xs = std::bit_cast<Parts>(x);
+  const auto ys = std::bit_cast<Parts>(y);
+  Parts results{};
+  for (std::size_t k = 0; k < kParts; ++k) {
+    results[k] = f(xs[k], ys[k]);
+  }
+  return std::bit_cast<Pixels32>(results);
+}
+
 // The mode's byte for each byte of the block, on the instruction set's
 // lanes; outside a channel mode's own channel, the bottom's.
 template <class L, class M> Pixels32 mode_values(Pixels32 t, Pixels32 b) {
-  constexpr std::size_t kParts = 64 / L::kCount;
-  using Parts = std::array<typename L::Bytes, kParts>;
-  const auto ts = std::bit_cast<Parts>(t);
-  const auto bs = std::bit_cast<Parts>(b);
-  Parts rs{};
-  for (std::size_t k = 0; k < kParts; ++k) {
-    rs[k] = M::Formula::template apply<L>(ts[k], bs[k]);
-  }
-  const auto r = std::bit_cast<Pixels32>(rs);
+  const Pixels32 r = on_lanes<L>(t, b, [](auto ts, auto bs) {
+    return M::Formula::template apply<L>(ts, bs);
+  });
   if constexpr (M::kChannel >= 0) {
     const Pixels32 own = splat<Pixels32>(255U << (8 * M::kChannel));
     return (r & own) | (b & ~own);
@@ -120,9 +131,82 @@ inline Pixels32 byte_of(Pixels32 pixels, int c) {
   return (pixels >> (8 * c)) & 255;
 }
 
-// One block of Tc-channel top onto Bc-channel bottom, every value of a
-// pixel in its own 32-bit lane: the sums reach 255 * 65025 (atop) and
-// 255 * 16581375 < 2^32 (over).
+constexpr std::uint32_t kAlpha = 0xFF000000U;
+
+// Whether every lane is 0: the block's uniform cases are found by one such
+// test of its alpha bytes. Halving keeps it to a few vector instructions.
+inline bool every_lane_zero(Pixels32 lanes) {
+  typedef std::uint64_t Words8 __attribute__((vector_size(64)));
+  typedef std::uint64_t Words4 __attribute__((vector_size(32)));
+  typedef std::uint64_t Words2 __attribute__((vector_size(16)));
+  const auto w8 = std::bit_cast<Words8>(lanes);
+  const Words4 w4 = __builtin_shufflevector(w8, w8, 0, 1, 2, 3) |
+                    __builtin_shufflevector(w8, w8, 4, 5, 6, 7);
+  const Words2 w2 = __builtin_shufflevector(w4, w4, 0, 1) |
+                    __builtin_shufflevector(w4, w4, 2, 3);
+  return (w2[0] | w2[1]) == 0;
+}
+
+// Atop, every value of a pixel in its own 32-bit lane: the sums reach
+// 255 * 65025.
+template <class L, class M, int Tc>
+Pixels32 atop_pixels(Pixels32 t, Pixels32 b, unsigned opacity) {
+  if (Tc == 4 && (opacity == 0 || every_lane_zero(t & kAlpha))) {
+    return b; // P = 0: the bottom as it is.
+  }
+  const Pixels32 r = mode_values<L, M>(t, b);
+  if (Tc == 3 || every_lane_zero(~t & kAlpha)) {
+    // An opaque top, P = 255 a: the flat mix, in 16-bit lanes.
+    const Pixels32 mixed =
+        opacity == 255 ? r : on_lanes<L>(r, b, [opacity](auto rs, auto bs) {
+          return mix_with_opacity<L>(rs, bs, opacity);
+        });
+    return (mixed & ~kAlpha) | (b & kAlpha);
+  }
+  const Pixels32 weight = (t >> 24) * opacity; // P
+  const Pixels32 rest = 65025 - weight;
+  Pixels32 out = b & kAlpha;
+  for (int c = 0; c < 3; ++c) {
+    const Pixels32 n = weight * byte_of(r, c) + rest * byte_of(b, c);
+    out |= divide_by_65025_rounded(n) << (8 * c);
+  }
+  return out;
+}
+
+// Over onto an RGBA bottom: the sums reach 255 * 16581375 < 2^32.
+template <class L, class M, int Tc>
+Pixels32 over_pixels(Pixels32 t, Pixels32 b, unsigned opacity) {
+  if (every_lane_zero(~b & kAlpha)) {
+    return atop_pixels<L, M, Tc>(t, b, opacity); // an opaque bottom
+  }
+  if (Tc == 4 && (opacity == 0 || every_lane_zero(t & kAlpha))) {
+    // P = 0: the bottom, but nothing where it is empty too.
+    return b & std::bit_cast<Pixels32>(b >= 0x01000000U);
+  }
+  const Pixels32 r = mode_values<L, M>(t, b);
+  const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
+  const Pixels32 weight = top_alpha * opacity; // P
+  const Pixels32 rest = 65025 - weight;
+  const Pixels32 bottom_alpha = b >> 24;
+  const Pixels32 y = 255 * weight + bottom_alpha * rest;
+  // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
+  const Pixels32 divisor = y | std::bit_cast<Pixels32>((y == 0) & 1);
+  const PixelsFloat inverse =
+      1.0F / __builtin_convertvector(divisor, PixelsFloat);
+  const Pixels32 top_weight = weight * (255 - bottom_alpha);
+  const Pixels32 mode_weight = weight * bottom_alpha;
+  const Pixels32 bottom_weight = rest * bottom_alpha;
+  Pixels32 out = divide_by_65025_rounded(y) << 24;
+  for (int c = 0; c < 3; ++c) {
+    const Pixels32 x = top_weight * byte_of(t, c) +
+                       mode_weight * byte_of(r, c) +
+                       bottom_weight * byte_of(b, c);
+    out |= divide_rounded(x, divisor, inverse) << (8 * c);
+  }
+  return out;
+}
+
+// One block of Tc-channel top onto Bc-channel bottom.
 template <class L, class M, Operator Op, int Tc, int Bc>
 [[gnu::always_inline]] inline void
 composite_block(std::ptrdiff_t p, const std::uint8_t *top,
@@ -130,38 +214,12 @@ composite_block(std::ptrdiff_t p, const std::uint8_t *top,
                 unsigned opacity) {
   const Pixels32 t = load_pixels<Tc>(top + p * Tc);
   const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
-  const Pixels32 r = mode_values<L, M>(t, b);
-  const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
-  const Pixels32 weight = top_alpha * opacity; // P
-  const Pixels32 rest = 65025 - weight;
-
-  Pixels32 out{};
   if constexpr (Op == Operator::atop) {
-    for (int c = 0; c < 3; ++c) {
-      const Pixels32 n = weight * byte_of(r, c) + rest * byte_of(b, c);
-      out |= divide_by_65025_rounded(n) << (8 * c);
-    }
-    out |= b & 0xFF000000U;
+    store_pixels<Bc>(result + p * Bc, atop_pixels<L, M, Tc>(t, b, opacity));
   } else {
     static_assert(Bc == 4, "over onto an opaque bottom is atop");
-    const Pixels32 bottom_alpha = b >> 24;
-    const Pixels32 y = 255 * weight + bottom_alpha * rest;
-    // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
-    const Pixels32 divisor = y | std::bit_cast<Pixels32>((y == 0) & 1);
-    const PixelsFloat inverse =
-        1.0F / __builtin_convertvector(divisor, PixelsFloat);
-    const Pixels32 top_weight = weight * (255 - bottom_alpha);
-    const Pixels32 mode_weight = weight * bottom_alpha;
-    const Pixels32 bottom_weight = rest * bottom_alpha;
-    for (int c = 0; c < 3; ++c) {
-      const Pixels32 x = top_weight * byte_of(t, c) +
-                         mode_weight * byte_of(r, c) +
-                         bottom_weight * byte_of(b, c);
-      out |= divide_rounded(x, divisor, inverse) << (8 * c);
-    }
-    out |= divide_by_65025_rounded(y) << 24;
+    store_pixels<Bc>(result + p * Bc, over_pixels<L, M, Tc>(t, b, opacity));
   }
-  store_pixels<Bc>(result + p * Bc, out);
 }
 
 template <class L, class M, Operator Op, int Tc, int Bc>
