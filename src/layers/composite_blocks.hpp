@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../element_loop.hpp"
 #include "composite_scalar.hpp"
 #include "rounding.hpp"
 
@@ -208,17 +209,52 @@ Pixels32 over_pixels(Pixels32 t, Pixels32 b, unsigned opacity) {
 
 // One block of Tc-channel top onto Bc-channel bottom.
 template <class L, class M, Operator Op, int Tc, int Bc>
-[[gnu::always_inline]] inline void
+[[gnu::always_inline]] inline Pixels32
 composite_block(std::ptrdiff_t p, const std::uint8_t *top,
-                const std::uint8_t *bottom, std::uint8_t *result,
-                unsigned opacity) {
+                const std::uint8_t *bottom, unsigned opacity) {
   const Pixels32 t = load_pixels<Tc>(top + p * Tc);
   const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
   if constexpr (Op == Operator::atop) {
-    store_pixels<Bc>(result + p * Bc, atop_pixels<L, M, Tc>(t, b, opacity));
+    return atop_pixels<L, M, Tc>(t, b, opacity);
   } else {
     static_assert(Bc == 4, "over onto an opaque bottom is atop");
-    store_pixels<Bc>(result + p * Bc, over_pixels<L, M, Tc>(t, b, opacity));
+    return over_pixels<L, M, Tc>(t, b, opacity);
+  }
+}
+
+// An RGBA result from the streaming threshold of the flat loops on, as they
+// write theirs: the pixels up to a cache line of `result` one by one, each
+// block after as one streamed line, the tail one by one, a fence. Returns
+// false, having written nothing, where no pixel starts a line (`result`
+// not on a 4-byte boundary) or the instruction set streams nothing.
+template <class L, class M, Operator Op, int Tc>
+bool composite_streaming(std::int32_t pixels, const std::uint8_t *top,
+                         const std::uint8_t *bottom, std::uint8_t *result,
+                         unsigned opacity) {
+  if constexpr (L::kStreamingStores) {
+    const auto misalignment = static_cast<std::ptrdiff_t>(
+        reinterpret_cast<std::uintptr_t>(result) % kCacheLine);
+    if (std::ptrdiff_t{pixels} * 4 < kStreamingFrom || misalignment % 4 != 0) {
+      return false;
+    }
+    const std::ptrdiff_t head = (kCacheLine - misalignment) % kCacheLine / 4;
+    composite_pixels_one_by_one<M>(Op, 0, head, top, Tc, bottom, 4, result,
+                                   opacity);
+    using Vectors = std::array<typename L::Bytes, 64 / L::kCount>;
+    std::ptrdiff_t p = head;
+    for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
+      const auto line = std::bit_cast<Vectors>(
+          composite_block<L, M, Op, Tc, 4>(p, top, bottom, opacity));
+      for (std::size_t k = 0; k < line.size(); ++k) {
+        L::store_streaming(result + p * 4 + k * L::kCount, line[k]);
+      }
+    }
+    composite_pixels_one_by_one<M>(Op, p, pixels, top, Tc, bottom, 4, result,
+                                   opacity);
+    L::fence();
+    return true;
+  } else {
+    return false;
   }
 }
 
@@ -226,9 +262,16 @@ template <class L, class M, Operator Op, int Tc, int Bc>
 void composite_in_blocks(std::int32_t pixels, const std::uint8_t *top,
                          const std::uint8_t *bottom, std::uint8_t *result,
                          unsigned opacity) {
+  if constexpr (Bc == 4) {
+    if (composite_streaming<L, M, Op, Tc>(pixels, top, bottom, result,
+                                          opacity)) {
+      return;
+    }
+  }
   std::ptrdiff_t p = 0;
   for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
-    composite_block<L, M, Op, Tc, Bc>(p, top, bottom, result, opacity);
+    store_pixels<Bc>(result + p * Bc, composite_block<L, M, Op, Tc, Bc>(
+                                          p, top, bottom, opacity));
   }
   composite_pixels_one_by_one<M>(Op, p, pixels, top, Tc, bottom, Bc, result,
                                  opacity);
