@@ -76,7 +76,8 @@ std::uint8_t logo_alpha(int x, int y, int shift) {
 void give_logo_alpha(Arrays &a) {
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
-      const auto pixel = static_cast<std::size_t>(y * kWidth + x);
+      const std::size_t pixel =
+          static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x);
       a.top[pixel * 4 + 3] = logo_alpha(x, y, 0);
       a.bottom[pixel * 4 + 3] =
           static_cast<std::uint8_t>(255 - logo_alpha(x, y, 160));

@@ -61,7 +61,7 @@ template <class U> U divide_by_65025_rounded(U n) {
 // an estimate e says which, since q is the one e with -y <= 2 d < y. The
 // tests try every y up to 2^24 with the numerators nearest each half.
 template <class F, class U> U divide_rounded(U x, U y, F inverse) {
-  using I = decltype(y < y); // the signed lanes of U's width
+  using I = decltype(x < y); // the signed lanes of U's width
   const F estimate = __builtin_convertvector(x, F) * inverse + 0.5F;
   const U e = std::bit_cast<U>(__builtin_convertvector(estimate, I));
   const I twice_remainder = std::bit_cast<I>(x - e * y) * 2;
