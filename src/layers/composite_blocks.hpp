@@ -148,15 +148,29 @@ inline bool every_lane_zero(Pixels32 lanes) {
   return (w2[0] | w2[1]) == 0;
 }
 
+// The alpha that every pixel of the block has, or -1 where they differ:
+// one test for both uniform cases. An RGB block is opaque.
+template <int Channels> int uniform_alpha(Pixels32 pixels) {
+  if constexpr (Channels == 3) {
+    return 255;
+  } else {
+    const Pixels32 alphas = pixels & kAlpha;
+    return every_lane_zero(alphas ^ alphas[0])
+               ? static_cast<int>(alphas[0] >> 24)
+               : -1;
+  }
+}
+
 // Atop, every value of a pixel in its own 32-bit lane: the sums reach
 // 255 * 65025.
 template <class L, class M, int Tc>
 Pixels32 atop_pixels(Pixels32 t, Pixels32 b, unsigned opacity) {
-  if (Tc == 4 && (opacity == 0 || every_lane_zero(t & kAlpha))) {
+  const int top_alpha = uniform_alpha<Tc>(t);
+  if (opacity == 0 || top_alpha == 0) {
     return b; // P = 0: the bottom as it is.
   }
   const Pixels32 r = mode_values<L, M>(t, b);
-  if (Tc == 3 || every_lane_zero(~t & kAlpha)) {
+  if (top_alpha == 255) {
     // An opaque top, P = 255 a: the flat mix, in 16-bit lanes.
     const Pixels32 mixed =
         opacity == 255 ? r : on_lanes<L>(r, b, [opacity](auto rs, auto bs) {
@@ -177,10 +191,10 @@ Pixels32 atop_pixels(Pixels32 t, Pixels32 b, unsigned opacity) {
 // Over onto an RGBA bottom: the sums reach 255 * 16581375 < 2^32.
 template <class L, class M, int Tc>
 Pixels32 over_pixels(Pixels32 t, Pixels32 b, unsigned opacity) {
-  if (every_lane_zero(~b & kAlpha)) {
+  if (uniform_alpha<4>(b) == 255) {
     return atop_pixels<L, M, Tc>(t, b, opacity); // an opaque bottom
   }
-  if (Tc == 4 && (opacity == 0 || every_lane_zero(t & kAlpha))) {
+  if (opacity == 0 || uniform_alpha<Tc>(t) == 0) {
     // P = 0: the bottom, but nothing where it is empty too.
     return b & std::bit_cast<Pixels32>(b >= 0x01000000U);
   }
