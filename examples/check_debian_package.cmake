@@ -32,11 +32,15 @@ if(NOT EXISTS ${deb})
 endif()
 run(dpkg-deb -x ${deb} ${root})
 
-# The shared object with both links, the headers, the CMake package and the
-# pkg-config file beside it.
+# Both shared objects with their links, the headers, the CMake package and the
+# pkg-config files beside them.
 set(files include/byteblend.h include/byteblend.hpp include/byteblend_image.hpp
+  include/byteblend_layers.h include/byteblend_layers.hpp
   ${LIBDIR}/libbyteblend.so.${VERSION} ${LIBDIR}/libbyteblend.so.1
   ${LIBDIR}/libbyteblend.so ${LIBDIR}/pkgconfig/byteblend.pc
+  ${LIBDIR}/libbyteblend_layers.so.${VERSION} ${LIBDIR}/libbyteblend_layers.so.1
+  ${LIBDIR}/libbyteblend_layers.so
+  ${LIBDIR}/pkgconfig/byteblend_layers.pc
   ${LIBDIR}/cmake/byteblend/byteblendConfig.cmake
   share/doc/byteblend/changelog.gz)
 if(TOOL)
@@ -47,7 +51,8 @@ foreach(f IN LISTS files)
     message(FATAL_ERROR "the package has no /usr/${f}")
   endif()
 endforeach()
-foreach(link libbyteblend.so.1 libbyteblend.so)
+foreach(link libbyteblend.so.1 libbyteblend.so libbyteblend_layers.so.1
+    libbyteblend_layers.so)
   if(NOT IS_SYMLINK ${usr}/${LIBDIR}/${link})
     message(FATAL_ERROR "/usr/${LIBDIR}/${link} is not a link")
   endif()

@@ -36,7 +36,8 @@ if(STEP STREQUAL "install")
   file(REMOVE_RECURSE ${STAGE})
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${STAGE})
   foreach(f include/byteblend.h include/byteblend.hpp
-      include/byteblend_image.hpp ${LIBDIR}/libbyteblend.so.1
+      include/byteblend_image.hpp include/byteblend_layers.hpp
+      ${LIBDIR}/libbyteblend.so.1
       ${LIBDIR}/pkgconfig/byteblend.pc bin/byteblend)
     if(NOT EXISTS ${STAGE}/${f})
       message(FATAL_ERROR "${STAGE}/${f} was not installed")
@@ -48,6 +49,8 @@ elseif(STEP STREQUAL "cpp-cmake")
   build_with_cmake(cpp)
 elseif(STEP STREQUAL "cpp-region")
   build_with_cmake(cpp blend_region)
+elseif(STEP STREQUAL "cpp-composite")
+  build_with_cmake(cpp composite_logo)
 elseif(STEP STREQUAL "c-pkg-config")
   # The README's command, in a folder holding a copy of blend.c.
   set(folder ${WORK}/c-pkg-config)

@@ -26,6 +26,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -189,6 +190,14 @@ constexpr bool is_channel_mode(Mode mode) {
 // piece always starts on a pixel and the channel modes stay on their channel.
 inline constexpr std::size_t default_chunk = std::size_t{3} << 28;
 
+// How the top's alpha and the bottom's alpha combine in a composite
+// (byteblend_layers.hpp). Arrays and images without alpha give the same bytes
+// for both.
+enum class Operator {
+  atop, // the top paints only where the bottom is; result alpha is bottom's
+  over, // source-over, with the mode as its blend function
+};
+
 // How blend() runs: `blend(mode, top, bottom, result, {.threads = 0})`.
 // blend() takes no bare number, so `{}` is the default Options and `{4}` is
 // four threads.
@@ -202,7 +211,29 @@ struct Options {
   // Each kernel call takes at most this many bytes: a positive multiple of 3
   // below 2^31. Set it by name, `{.chunk = 3 * 1024}`.
   std::size_t chunk = default_chunk;
+  // How much of the blended top shows, from 0 (none: the bottom) to 1 (all
+  // of it), applied as the byte round(opacity * 255) (opacity_byte()). The
+  // blend() of this header and of byteblend_image.hpp take only an opacity
+  // whose byte is 255; any other needs the layers library
+  // (byteblend_layers.hpp: blend_with_opacity(), composite()).
+  double opacity = 1;
+  // The compositing of byteblend_layers.hpp's composite().
+  Operator blend_operator = Operator::atop;
 };
+
+// The opacity byte of an opacity in [0, 1]: round(opacity * 255), halves up
+// (0.5 gives 128). Throws std::invalid_argument for NaN and values outside
+// [0, 1], which no byte stands for.
+inline std::uint8_t opacity_byte(double opacity) {
+  if (!(opacity >= 0 && opacity <= 1)) {
+    throw std::invalid_argument("byteblend: an opacity is between 0 and 1, "
+                                "not " +
+                                std::to_string(opacity));
+  }
+  // std::round takes halves away from 0, which is up here; the product is
+  // rounded once, where adding 0.5 and flooring would round twice.
+  return static_cast<std::uint8_t>(std::round(opacity * 255));
+}
 
 // When a blend is worth splitting across threads, per mode. A split call
 // costs split_call_ns more than its pieces (waking the parked workers and
@@ -446,18 +477,24 @@ inline unsigned usable_cores() {
 
 namespace detail {
 
+// threads_for() for work whose pieces must be at least `piece` bytes
+// (positive): 1 below two such pieces.
+inline unsigned threads_for_piece(std::size_t piece, std::size_t bytes,
+                                  unsigned requested) {
+  if (bytes / 2 < piece) {
+    return 1;
+  }
+  const unsigned cores = usable_cores();
+  const unsigned wanted = requested == 0 ? cores : std::min(requested, cores);
+  return static_cast<unsigned>(std::min<std::size_t>(wanted, bytes / piece));
+}
+
 // The threads that blend() and the image blend() use for `bytes` bytes of
 // this mode when `requested` were asked for (0: every usable core): 1 below
 // threaded_from(mode), never more than usable_cores(), nor more than pieces
 // of smallest_piece(mode) bytes. A count past any machine is simply clamped.
 inline unsigned threads_for(Mode mode, std::size_t bytes, unsigned requested) {
-  if (bytes < threaded_from(mode)) {
-    return 1;
-  }
-  const unsigned cores = usable_cores();
-  const unsigned wanted = requested == 0 ? cores : std::min(requested, cores);
-  return static_cast<unsigned>(
-      std::min<std::size_t>(wanted, bytes / smallest_piece(mode)));
+  return threads_for_piece(smallest_piece(mode), bytes, requested);
 }
 
 // Whether a and b share a byte without starting at the same one. The
@@ -720,6 +757,53 @@ void split_across_threads(std::size_t count, std::size_t granule,
   }
 }
 
+// Throws unless the chunk is a positive multiple of 3 that a kernel can take.
+inline void check_chunk(const char *who, std::size_t chunk) {
+  constexpr auto largest =
+      static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+  if (chunk == 0 || chunk % 3 != 0 || chunk > largest) {
+    throw std::invalid_argument(std::string(who) + ": chunk of " +
+                                std::to_string(chunk) +
+                                " bytes is not a positive multiple of 3 "
+                                "below 2^31");
+  }
+}
+
+// The checks of a flat blend, before any byte is touched: the three sizes
+// agree, result is top or bottom or shares no byte with them, and the chunk
+// is a positive multiple of 3 that a kernel can take. `who` starts the
+// message.
+inline void check_arrays(const char *who, std::span<const std::uint8_t> top,
+                         std::span<const std::uint8_t> bottom,
+                         std::span<const std::uint8_t> result,
+                         std::size_t chunk) {
+  if (top.size() != bottom.size() || top.size() != result.size()) {
+    throw std::invalid_argument(std::string(who) + ": sizes differ: top has " +
+                                std::to_string(top.size()) + " bytes, bottom " +
+                                std::to_string(bottom.size()) + ", result " +
+                                std::to_string(result.size()));
+  }
+  if (overlaps_partly(result, top) || overlaps_partly(result, bottom)) {
+    throw std::invalid_argument(std::string(who) + ": result overlaps top or "
+                                                   "bottom at another offset");
+  }
+  check_chunk(who, chunk);
+}
+
+// Calls blend_chunk(offset, length) over [0, bytes) in chunks of at most
+// `chunk` bytes, starting on multiples of array_granule, on up to `threads`
+// threads.
+template <class BlendChunk>
+void blend_in_chunks(std::size_t bytes, std::size_t chunk, unsigned threads,
+                     BlendChunk blend_chunk) {
+  split_across_threads(
+      bytes, array_granule, threads, [&](std::size_t first, std::size_t last) {
+        for (std::size_t offset = first; offset < last; offset += chunk) {
+          blend_chunk(offset, std::min(chunk, last - offset));
+        }
+      });
+}
+
 } // namespace detail
 
 // Blends top onto bottom into result, byte by byte, for any size. result may
@@ -727,46 +811,32 @@ void split_across_threads(std::size_t count, std::size_t granule,
 // packed RGB pixel and leave the other two bytes of result as they were.
 // Arrays of threaded_from(mode) bytes or more are cut into up to
 // options.threads pieces (detail::threads_for), blended at once by the
-// calling thread and the workers of detail::WorkerPool. Throws
+// calling thread and the workers of detail::WorkerPool. Arrays have no alpha,
+// so options.blend_operator makes no difference. Throws
 // std::invalid_argument when the three sizes differ, when result overlaps top
-// or bottom without being that very array, or when the chunk is not a positive
-// multiple of 3 that a kernel can take.
+// or bottom without being that very array, when the chunk is not a positive
+// multiple of 3 that a kernel can take, or when the opacity's byte is not 255
+// (blend_with_opacity() of byteblend_layers.hpp takes any).
 inline void blend(Mode mode, std::span<const std::uint8_t> top,
                   std::span<const std::uint8_t> bottom,
                   std::span<std::uint8_t> result, const Options &options = {}) {
-  if (top.size() != bottom.size() || top.size() != result.size()) {
-    throw std::invalid_argument("byteblend::blend: sizes differ: top has " +
-                                std::to_string(top.size()) + " bytes, bottom " +
-                                std::to_string(bottom.size()) + ", result " +
-                                std::to_string(result.size()));
-  }
-  if (detail::overlaps_partly(result, top) ||
-      detail::overlaps_partly(result, bottom)) {
-    throw std::invalid_argument("byteblend::blend: result overlaps top or "
-                                "bottom at another offset");
-  }
-  constexpr auto largest =
-      static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-  const std::size_t chunk = options.chunk;
-  if (chunk == 0 || chunk % 3 != 0 || chunk > largest) {
-    throw std::invalid_argument("byteblend::blend: chunk of " +
-                                std::to_string(chunk) +
-                                " bytes is not a positive multiple of 3 "
-                                "below 2^31");
+  detail::check_arrays("byteblend::blend", top, bottom, result, options.chunk);
+  if (opacity_byte(options.opacity) != 255) {
+    throw std::invalid_argument(
+        "byteblend::blend: an opacity below 1 needs the layers library: "
+        "include byteblend_layers.hpp, link byteblend::layers and call "
+        "byteblend::blend_with_opacity");
   }
   KernelFunction *const function = kernel(mode);
   if (function == nullptr) {
     throw std::invalid_argument("byteblend::blend: not a mode");
   }
-  detail::split_across_threads(
-      top.size(), detail::array_granule,
+  detail::blend_in_chunks(
+      top.size(), options.chunk,
       detail::threads_for(mode, top.size(), options.threads),
-      [&](std::size_t first, std::size_t last) {
-        for (std::size_t offset = first; offset < last; offset += chunk) {
-          const std::size_t length = std::min(chunk, last - offset);
-          function(static_cast<std::int32_t>(length), top.data() + offset,
-                   bottom.data() + offset, result.data() + offset);
-        }
+      [&](std::size_t offset, std::size_t length) {
+        function(static_cast<std::int32_t>(length), top.data() + offset,
+                 bottom.data() + offset, result.data() + offset);
       });
 }
 

@@ -357,9 +357,11 @@ byte_range(const ImageView &view) {
   return {low, high + 1};
 }
 
-// Whether the pixels of two views of the same shape share a byte without
-// being the very same pixels (the same first byte and, past one row, the
-// same steps). The bytes between rows do not count: a view may lie in the
+// Whether the pixels of two views of the same width and height share a
+// byte without being the very same pixels (the same first byte and, past
+// one row, the same steps; views of as many pixels with other channels in
+// those steps are not both packed, and the walk of blend_rows() copies the
+// one that is not). The bytes between rows do not count: a view may lie in the
 // padding of another, or take the odd rows of an image whose even rows are
 // the other. As for arrays, the kernels read a whole vector before storing
 // any of it, and rows are blended one after another, so any other sharing
@@ -367,9 +369,8 @@ byte_range(const ImageView &view) {
 // are not packed runs going down in memory are taken to share a byte when
 // the ranges of their bytes meet.
 inline bool overlaps_partly(ImageView a, ImageView b) {
-  const std::size_t row = a.row_bytes();
   const std::size_t rows = a.height();
-  if (row == 0 || rows == 0) {
+  if (a.row_bytes() == 0 || b.row_bytes() == 0 || rows == 0) {
     return false;
   }
   const auto start = std::bit_cast<std::uintptr_t>(a.data());
@@ -385,9 +386,9 @@ inline bool overlaps_partly(ImageView a, ImageView b) {
   if (end <= other_low || other_end <= low) {
     return false;
   }
-  const auto downward = [row](ImageView view) {
+  const auto downward = [](ImageView view) {
     return view.packed_rows() &&
-           view.steps().row >= static_cast<std::ptrdiff_t>(row);
+           view.steps().row >= static_cast<std::ptrdiff_t>(view.row_bytes());
   };
   if (rows > 1 && (!downward(a) || !downward(b))) {
     return true;
@@ -398,9 +399,9 @@ inline bool overlaps_partly(ImageView a, ImageView b) {
   for (std::size_t i = 0, j = 0; i < rows && j < rows;) {
     const std::uintptr_t a_row = start + i * a.stride();
     const std::uintptr_t b_row = other_start + j * b.stride();
-    if (a_row + row <= b_row) {
+    if (a_row + a.row_bytes() <= b_row) {
       ++i;
-    } else if (b_row + row <= a_row) {
+    } else if (b_row + b.row_bytes() <= a_row) {
       ++j;
     } else {
       return true;
@@ -513,6 +514,67 @@ inline void walk_forward(ImageView &top, ImageView &bottom,
 
 } // namespace detail
 
+namespace detail {
+
+// The walk under blend_rows() and byteblend_layers.hpp's composite(): over
+// three views of the same width and height, whose channels may differ,
+// calls run(top, bottom, result, pixels) on packed runs of `pixels` whole
+// pixels of each (each view's own channels, in order), on up to `threads`
+// threads (0: every usable core), each thread with its own copy of run.
+// blend_rows() says the rest.
+template <class PixelRun>
+void walk_pixel_runs(unsigned threads, ImageView top, ImageView bottom,
+                     MutableImageView result, PixelRun run) {
+  const std::size_t width = top.width();
+  if (width == 0 || top.height() == 0) {
+    return;
+  }
+  walk_forward(top, bottom, result);
+  const bool contiguous =
+      top.contiguous() && bottom.contiguous() && result.contiguous();
+  const auto blend_range = [&](std::size_t first, std::size_t last) {
+    PixelRun run_pixels = run;
+    if (contiguous) {
+      run_pixels(top.row_start(first), bottom.row_start(first),
+                 result.row_start(first), (last - first) * width);
+      return;
+    }
+    // Scratch for the rows of each view that are not packed.
+    const auto copied = [](ImageView view) {
+      return view.packed_rows() ? 0 : view.row_bytes();
+    };
+    std::vector<std::uint8_t> scratch(copied(top) + copied(bottom) +
+                                      copied(result));
+    std::uint8_t *const top_copy = scratch.data();
+    std::uint8_t *const bottom_copy = top_copy + copied(top);
+    std::uint8_t *const result_copy = bottom_copy + copied(bottom);
+    for (std::size_t y = first; y < last; ++y) {
+      const std::uint8_t *t = top.row_start(y);
+      const std::uint8_t *b = bottom.row_start(y);
+      std::uint8_t *r = result.row_start(y);
+      if (!top.packed_rows()) {
+        copy_row(top, y, top_copy, false);
+        t = top_copy;
+      }
+      if (!bottom.packed_rows()) {
+        copy_row(bottom, y, bottom_copy, false);
+        b = bottom_copy;
+      }
+      if (!result.packed_rows()) {
+        copy_row(result, y, result_copy, false);
+        r = result_copy;
+      }
+      run_pixels(t, b, r, width);
+      if (!result.packed_rows()) {
+        copy_row(result, y, result_copy, true);
+      }
+    }
+  };
+  split_across_threads(top.height(), 1, threads, blend_range);
+}
+
+} // namespace detail
+
 // The walk over three views of one shape that blend() makes, for any work
 // done pixel by pixel: calls row_blend(top, bottom, result, bytes) over the
 // pixels' bytes of the three, packed (pixels one after another, each one's
@@ -535,53 +597,15 @@ template <class RowBlend>
 void blend_rows(Mode mode, ImageView top, ImageView bottom,
                 MutableImageView result, const Options &options,
                 RowBlend row_blend) {
-  const std::size_t row = top.row_bytes();
-  if (row == 0 || top.height() == 0) {
-    return;
-  }
-  detail::walk_forward(top, bottom, result);
-  const bool contiguous =
-      top.contiguous() && bottom.contiguous() && result.contiguous();
-  const auto blend_range = [&](std::size_t first, std::size_t last) {
-    RowBlend blend_row = row_blend;
-    if (contiguous) {
-      blend_row(top.row_start(first), bottom.row_start(first),
-                result.row_start(first), (last - first) * row);
-      return;
-    }
-    std::vector<std::uint8_t> scratch((top.packed_rows() ? 0 : row) +
-                                      (bottom.packed_rows() ? 0 : row) +
-                                      (result.packed_rows() ? 0 : row));
-    std::uint8_t *const top_copy = scratch.data();
-    std::uint8_t *const bottom_copy = top_copy + (top.packed_rows() ? 0 : row);
-    std::uint8_t *const result_copy =
-        bottom_copy + (bottom.packed_rows() ? 0 : row);
-    for (std::size_t y = first; y < last; ++y) {
-      const std::uint8_t *t = top.row_start(y);
-      const std::uint8_t *b = bottom.row_start(y);
-      std::uint8_t *r = result.row_start(y);
-      if (!top.packed_rows()) {
-        detail::copy_row(top, y, top_copy, false);
-        t = top_copy;
-      }
-      if (!bottom.packed_rows()) {
-        detail::copy_row(bottom, y, bottom_copy, false);
-        b = bottom_copy;
-      }
-      if (!result.packed_rows()) {
-        detail::copy_row(result, y, result_copy, false);
-        r = result_copy;
-      }
-      blend_row(t, b, r, row);
-      if (!result.packed_rows()) {
-        detail::copy_row(result, y, result_copy, true);
-      }
-    }
-  };
-  detail::split_across_threads(
-      top.height(), 1,
-      detail::threads_for(mode, top.height() * row, options.threads),
-      blend_range);
+  const std::size_t channels = top.channels();
+  detail::walk_pixel_runs(
+      detail::threads_for(mode, top.height() * top.row_bytes(),
+                          options.threads),
+      top, bottom, result,
+      [row_blend, channels](const std::uint8_t *t, const std::uint8_t *b,
+                            std::uint8_t *r, std::size_t pixels) mutable {
+        row_blend(t, b, r, pixels * channels);
+      });
 }
 
 // Blends top onto bottom into result, pixel by pixel; the three views have
@@ -599,7 +623,9 @@ void blend_rows(Mode mode, ImageView top, ImageView bottom,
 // std::invalid_argument, before writing anything, when the sizes or
 // channels differ, for a channel mode on grey images, when result shares
 // bytes with top or bottom otherwise than as that very view, for channels
-// other than 1, 3 or 4, or for a chunk that the flat blend() refuses.
+// other than 1, 3 or 4, for a chunk that the flat blend() refuses, or for
+// an opacity whose byte is not 255 or Operator::over (the top's alpha is
+// not used here: composite() of byteblend_layers.hpp takes those).
 inline void blend(Mode mode, ImageView top, ImageView bottom,
                   MutableImageView result, const Options &options = {}) {
   const auto same_shape = [](ImageView a, ImageView b) {
@@ -627,6 +653,13 @@ inline void blend(Mode mode, ImageView top, ImageView bottom,
       detail::overlaps_partly(result, bottom)) {
     throw std::invalid_argument("byteblend::blend: result shares bytes with "
                                 "top or bottom without being that view");
+  }
+  if (opacity_byte(options.opacity) != 255 ||
+      options.blend_operator != Operator::atop) {
+    throw std::invalid_argument(
+        "byteblend::blend: an opacity below 1 or Operator::over needs the "
+        "layers library: include byteblend_layers.hpp, link byteblend::layers "
+        "and call byteblend::composite");
   }
   // The rows themselves go through the flat blend() on their own threads.
   const Options one_thread{.threads = 1, .chunk = options.chunk};

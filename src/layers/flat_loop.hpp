@@ -21,7 +21,8 @@ template <class Formula> struct MixedWithOpacity {
   unsigned opacity;
 
   template <class K>
-  typename K::Bytes apply(typename K::Bytes t, typename K::Bytes b) const {
+  [[nodiscard]] typename K::Bytes apply(typename K::Bytes t,
+                                        typename K::Bytes b) const {
     return mix_with_opacity<K>(Formula::template apply<K>(t, b), b, opacity);
   }
 };

@@ -36,6 +36,7 @@ TEST_P(LargeRandomTest, HundredMillionPixels) {
   const LayerRoute &route = GetParam();
   SKIP_IF_ROUTE_UNSUPPORTED(route);
   std::vector<std::vector<std::uint8_t>> tables;
+  tables.reserve(layers_reference::kModes);
   for (int mode = 0; mode < layers_reference::kModes; ++mode) {
     tables.push_back(layers_reference::mode_table(mode));
   }

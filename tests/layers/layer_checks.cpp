@@ -74,18 +74,29 @@ std::int64_t composite_mismatches(const LayerRoute &route, int mode,
                             bottom.data(), bc, result.data(), opacity),
             0);
   const int channel = layers_reference::channel_of_mode(mode);
+  const std::uint8_t top_alpha_used = tc == 4 ? top_alpha : 255;
+  const std::uint8_t bottom_alpha_used = bc == 4 ? bottom_alpha : 255;
+  const std::uint8_t alpha = layers_reference::composited_alpha(
+      blend_operator, top_alpha_used, bottom_alpha_used, opacity);
   std::int64_t mismatches = 0;
   for (std::int64_t k = 0; k < kPairs; ++k) {
     const auto t = static_cast<std::uint8_t>(k >> 8);
     const auto b = static_cast<std::uint8_t>(k);
-    const std::uint8_t r = table[t * 256 + b];
-    std::array<std::uint8_t, 3> rs{};
+    // The pixel's three channels hold the same t and b, so a channel's byte
+    // depends only on whether the mode changes that channel: two values.
+    const std::uint8_t changed = layers_reference::composited_colour(
+        blend_operator, t, top_alpha_used, b, bottom_alpha_used,
+        table[t * 256 + b], opacity);
+    const std::uint8_t kept = channel < 0
+                                  ? changed
+                                  : layers_reference::composited_colour(
+                                        blend_operator, t, top_alpha_used, b,
+                                        bottom_alpha_used, b, opacity);
+    std::array<std::uint8_t, 4> expected{};
     for (int c = 0; c < 3; ++c) {
-      rs[c] = channel < 0 || channel == c ? r : b;
+      expected[c] = channel < 0 || channel == c ? changed : kept;
     }
-    const std::array<std::uint8_t, 4> expected = layers_reference::composited(
-        blend_operator, {t, t, t}, tc == 4 ? top_alpha : 255, {b, b, b},
-        bc == 4 ? bottom_alpha : 255, rs, opacity);
+    expected[3] = alpha;
     for (int c = 0; c < bc; ++c) {
       const std::uint8_t got = result[k * bc + c];
       if (got != expected[c] && ++mismatches <= kReported) {

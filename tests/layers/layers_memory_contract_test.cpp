@@ -5,8 +5,6 @@
 // streaming threshold, `result` as `bottom` or `top`, and many threads in
 // the functions at once.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "element_loop.hpp"
+#include "guarded_pages.hpp"
 #include "layer_checks.hpp"
 #include "layer_route_list.hpp"
 #include "layers_reference.hpp"
@@ -25,41 +24,9 @@
 namespace {
 
 using layers_testing::LayerRoute;
+using testing_support::GuardedPages;
 
 constexpr std::uint8_t kMarker = 0x5A;
-
-// Read-write pages between two PROT_NONE pages.
-class GuardedPages {
-public:
-  explicit GuardedPages(std::size_t pages) : pages_(pages) {
-    void *mapping =
-        mmap(nullptr, mapped(), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) {
-      std::perror("mmap");
-      std::abort();
-    }
-    mapping_ = static_cast<std::uint8_t *>(mapping);
-    if (mprotect(begin(), size(), PROT_READ | PROT_WRITE) != 0) {
-      std::perror("mprotect");
-      std::abort();
-    }
-  }
-  GuardedPages(const GuardedPages &) = delete;
-  GuardedPages &operator=(const GuardedPages &) = delete;
-  ~GuardedPages() { munmap(mapping_, mapped()); }
-
-  static std::size_t page_size() {
-    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  }
-  [[nodiscard]] std::size_t size() const { return pages_ * page_size(); }
-  [[nodiscard]] std::uint8_t *begin() const { return mapping_ + page_size(); }
-
-private:
-  [[nodiscard]] std::size_t mapped() const { return size() + 2 * page_size(); }
-
-  std::size_t pages_;
-  std::uint8_t *mapping_ = nullptr;
-};
 
 std::vector<std::uint8_t> random_bytes(std::size_t count, unsigned seed) {
   std::mt19937 generator(seed);
@@ -174,8 +141,10 @@ TEST_P(LayersMemoryTest, CompositeTouchesOnlyItsPixels) {
         const int bc = layout.bottom_channels;
         for (const bool at_end : {true, false}) {
           for (std::int32_t pixels = 0; pixels <= 70; ++pixels) {
-            const std::int64_t top_at = at_end ? page - pixels * tc : 0;
-            const std::int64_t at = at_end ? page - pixels * bc : 0;
+            const std::int64_t top_at =
+                at_end ? page - std::int64_t{pixels} * tc : 0;
+            const std::int64_t at =
+                at_end ? page - std::int64_t{pixels} * bc : 0;
             std::fill_n(result_page.begin(), page, kMarker);
             ASSERT_EQ(route.composite(mode, op, pixels,
                                       top_page.begin() + top_at, tc,
@@ -185,7 +154,11 @@ TEST_P(LayersMemoryTest, CompositeTouchesOnlyItsPixels) {
             std::vector<std::uint8_t> expected(page, kMarker);
             const auto written = expected_composite(
                 mode, op, pixels, top.data() + top_at, tc, bottom.data() + at,
-                bc, std::vector<std::uint8_t>(pixels * bc, kMarker), 200);
+                bc,
+                std::vector<std::uint8_t>(static_cast<std::size_t>(pixels) *
+                                              static_cast<std::size_t>(bc),
+                                          kMarker),
+                200);
             std::copy(written.begin(), written.end(), expected.begin() + at);
             ASSERT_TRUE(std::equal(expected.begin(), expected.end(),
                                    result_page.begin()))

@@ -53,34 +53,52 @@ struct Pixel {
   std::array<std::uint8_t, 4> bytes; // colour, then alpha where there is one
 };
 
+// One colour byte of a result pixel: t, b and the mode's byte r of one
+// channel. over: 1, atop: 0.
+inline std::uint8_t composited_colour(int blend_operator, std::uint64_t t,
+                                      std::uint64_t top_alpha, std::uint64_t b,
+                                      std::uint64_t bottom_alpha,
+                                      std::uint64_t r, std::uint64_t a) {
+  const std::uint64_t p = top_alpha * a;
+  if (blend_operator == 0) {
+    return static_cast<std::uint8_t>(
+        rounded_quotient(p * r + (65025 - p) * b, 65025));
+  }
+  const std::uint64_t y = 255 * p + bottom_alpha * (65025 - p);
+  if (y == 0) {
+    return 0;
+  }
+  const std::uint64_t x = p * (255 - bottom_alpha) * t + p * bottom_alpha * r +
+                          (65025 - p) * bottom_alpha * b;
+  return static_cast<std::uint8_t>(rounded_quotient(x, y));
+}
+
+// The alpha of a result pixel.
+inline std::uint8_t composited_alpha(int blend_operator,
+                                     std::uint64_t top_alpha,
+                                     std::uint64_t bottom_alpha,
+                                     std::uint64_t a) {
+  if (blend_operator == 0) {
+    return static_cast<std::uint8_t>(bottom_alpha);
+  }
+  const std::uint64_t p = top_alpha * a;
+  const std::uint64_t y = 255 * p + bottom_alpha * (65025 - p);
+  return static_cast<std::uint8_t>(rounded_quotient(y, 65025));
+}
+
 // One result pixel; r holds the mode's byte for each colour channel (the
-// bottom's byte outside a channel mode's own channel). over: 1, atop: 0.
+// bottom's byte outside a channel mode's own channel).
 inline std::array<std::uint8_t, 4>
 composited(int blend_operator, const std::array<std::uint8_t, 3> &t,
            std::uint64_t top_alpha, const std::array<std::uint8_t, 3> &b,
            std::uint64_t bottom_alpha, const std::array<std::uint8_t, 3> &r,
            std::uint64_t a) {
-  const std::uint64_t p = top_alpha * a;
   std::array<std::uint8_t, 4> out{};
-  if (blend_operator == 0) {
-    for (int c = 0; c < 3; ++c) {
-      out[c] = static_cast<std::uint8_t>(
-          rounded_quotient(p * r[c] + (65025 - p) * b[c], 65025));
-    }
-    out[3] = static_cast<std::uint8_t>(bottom_alpha);
-    return out;
-  }
-  const std::uint64_t y = 255 * p + bottom_alpha * (65025 - p);
-  if (y == 0) {
-    return out;
-  }
   for (int c = 0; c < 3; ++c) {
-    const std::uint64_t x = p * (255 - bottom_alpha) * t[c] +
-                            p * bottom_alpha * r[c] +
-                            (65025 - p) * bottom_alpha * b[c];
-    out[c] = static_cast<std::uint8_t>(rounded_quotient(x, y));
+    out[c] = composited_colour(blend_operator, t[c], top_alpha, b[c],
+                               bottom_alpha, r[c], a);
   }
-  out[3] = static_cast<std::uint8_t>(rounded_quotient(y, 65025));
+  out[3] = composited_alpha(blend_operator, top_alpha, bottom_alpha, a);
   return out;
 }
 

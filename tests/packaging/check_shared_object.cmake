@@ -1,12 +1,8 @@
 # SPDX-License-Identifier: MIT
-# Checks the built shared object: it defines exactly the fifteen exported
-# functions, needs no library but libc, and is named libbyteblend.so.1.
-# Usage: cmake -DLIBRARY=<file> -DNM=<nm> -DREADELF=<readelf> -P <this file>
-set(expected_names
-  AdditionBlend BlueChannelBlend ColorBurnBlend ColorDodgeBlend DarkenBlend
-  GreenChannelBlend LightenBlend Maximum Minimum MultiplicationBlend
-  OpacityBlend OverlayBlend RedChannelBlend ScreenBlend SubtractionBlend)
-
+# Checks a built shared object: it defines exactly the EXPECTED functions,
+# needs no library but libc, and its SONAME is SONAME.
+# Usage: cmake -DLIBRARY=<file> -DNM=<nm> -DREADELF=<readelf>
+#   -DEXPECTED=<name;name...> -DSONAME=<soname> -P <this file>
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
   OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -15,7 +11,6 @@ endif()
 string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
 set(names "")
 foreach(line IN LISTS lines)
-  # "<address> <type> <name>"; a symbol version shows as a name of its own.
   if(NOT line MATCHES "^[0-9a-f]+ ([A-Za-z]) ([^ @]+)$")
     message(FATAL_ERROR "unexpected nm line: '${line}'")
   endif()
@@ -28,6 +23,8 @@ foreach(line IN LISTS lines)
   list(APPEND names ${name})
 endforeach()
 list(SORT names)
+set(expected_names ${EXPECTED})
+list(SORT expected_names)
 if(NOT names STREQUAL expected_names)
   message(FATAL_ERROR "exported names differ\n  expected: ${expected_names}"
     "\n  found:    ${names}")
@@ -44,9 +41,9 @@ foreach(entry IN LISTS needed)
     message(FATAL_ERROR "needs more than libc: ${entry}")
   endif()
 endforeach()
-if(NOT dynamic MATCHES "\\(SONAME\\)[^\n]*\\[libbyteblend\\.so\\.1\\]")
-  message(FATAL_ERROR "SONAME is not libbyteblend.so.1:\n${dynamic}")
+string(REPLACE "." "\\." soname_pattern "${SONAME}")
+if(NOT dynamic MATCHES "\\(SONAME\\)[^\n]*\\[${soname_pattern}\\]")
+  message(FATAL_ERROR "SONAME is not ${SONAME}:\n${dynamic}")
 endif()
 list(LENGTH names count)
-list(LENGTH needed needed_count)
-message(STATUS "${count} exported functions, ${needed_count} NEEDED entries")
+message(STATUS "${count} exported functions, libc only, SONAME ${SONAME}")
