@@ -2,7 +2,9 @@
 // Composites of pixel runs whose alphas are all 0 or all 255 (the cases a
 // route may finish without dividing), each also with one pixel, at every
 // position of a 16-pixel block, one step off: every mode, operator, layout
-// and route, against the reference.
+// and route, against the reference. A pixel off at a block's first or last
+// position is found by comparing those two pixels alone; one between them,
+// only by the test of all sixteen.
 #include <gtest/gtest.h>
 
 #include <array>
