@@ -2,20 +2,27 @@
 // The layer functions beside what they are measured against, in one run:
 // the byte-by-byte form with an opacity on 1080p RGB against the plain
 // kernel of the same mode, the same at 64 MiB against the ordinary-store
-// bound (two loads, one store per vector), and 1080p RGBA composites, atop
-// and over, against the plain kernel on the same bytes. Wall-clock time,
-// bytes per second counting the result's bytes.
+// bound (two loads, one store per vector), and 1080p composites of an RGBA
+// top onto an RGBA or an RGB bottom, atop and over, against the plain kernel
+// over as many bytes as the result has. The composites run on two kinds of
+// alpha: uniformly random, and a logo's (discs fully opaque inside, fully
+// transparent outside, with soft edges, over a mostly opaque bottom with
+// transparent holes). Wall-clock time, bytes per second counting the
+// result's bytes.
 //
 //   byteblend_layers_bench --benchmark_repetitions=7
 //     --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <random>
+#include <string>
 
 #include "byteblend.h"
 #include "byteblend_layers.h"
@@ -26,6 +33,8 @@ namespace {
 constexpr std::int32_t kRgb1080p = 1920 * 1080 * 3;
 constexpr std::int32_t kRgba1080p = 1920 * 1080 * 4;
 constexpr std::int32_t k64MiB = 64 << 20;
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
 
 struct FreeDeleter {
   void operator()(std::uint8_t *p) const { std::free(p); }
@@ -52,6 +61,37 @@ Arrays &arrays() {
   return shared;
 }
 
+// 255 inside discs of radius 100 on a grid 320 pixels apart, 0 outside,
+// with a ramp four pixels wide between; `shift` moves the grid.
+std::uint8_t logo_alpha(int x, int y, int shift) {
+  const double dx = (x + shift) % 320 - 160.0;
+  const double dy = (y + shift) % 320 - 160.0;
+  const double inside = (100.0 - std::sqrt(dx * dx + dy * dy)) / 4.0;
+  return static_cast<std::uint8_t>(
+      std::lround(std::clamp(inside, 0.0, 1.0) * 255.0));
+}
+
+// The random arrays with logo-like alpha bytes: the top's alpha a logo, the
+// bottom's (where it is RGBA) opaque but for logo-shaped holes.
+void give_logo_alpha(Arrays &a) {
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const std::size_t pixel =
+          static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x);
+      a.top[pixel * 4 + 3] = logo_alpha(x, y, 0);
+      a.bottom[pixel * 4 + 3] =
+          static_cast<std::uint8_t>(255 - logo_alpha(x, y, 160));
+    }
+  }
+}
+
+Arrays &logo_arrays() {
+  static Arrays shared;
+  static const bool given = (give_logo_alpha(shared), true);
+  static_cast<void>(given);
+  return shared;
+}
+
 // The ordinary-store bound with the widest vectors here, as blend_bench's
 // bound/avx512.
 __attribute__((target("avx512f"))) void or_avx512(std::int32_t length,
@@ -69,8 +109,7 @@ __attribute__((target("avx512f"))) void or_avx512(std::int32_t length,
 }
 
 void run(benchmark::State &state, std::int64_t bytes,
-         const std::function<void(Arrays &)> &call) {
-  Arrays &a = arrays();
+         const std::function<void(Arrays &)> &call, Arrays &a = arrays()) {
   // The benchmark loop idiom: its variable is never meant to be read.
   // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
   for (auto _ : state) {
@@ -102,16 +141,21 @@ void register_flat(const char *name, std::int32_t length) {
       ->UseRealTime();
 }
 
-void register_composite(const char *name, int blend_operator) {
-  benchmark::RegisterBenchmark(name, [blend_operator](benchmark::State &state) {
-    run(state, kRgba1080p, [blend_operator](Arrays &a) {
-      byteblend_composite(BYTEBLEND_MODE_MULTIPLICATION, blend_operator,
-                          kRgba1080p / 4, a.top.get(), 4, a.bottom.get(), 4,
-                          a.result.get(), 200);
-    });
+// An RGBA top onto a `bottom_channels` bottom at opacity 200.
+void register_composite(const std::string &name, int blend_operator,
+                        int bottom_channels, bool logo) {
+  const std::int32_t bytes = kWidth * kHeight * bottom_channels;
+  benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State &state) {
+    run(
+        state, bytes,
+        [=](Arrays &a) {
+          byteblend_composite(BYTEBLEND_MODE_MULTIPLICATION, blend_operator,
+                              kWidth * kHeight, a.top.get(), 4, a.bottom.get(),
+                              bottom_channels, a.result.get(), 200);
+        },
+        logo ? logo_arrays() : arrays());
   })->UseRealTime();
 }
-
 void register_all() {
   register_flat("rgb_1080p", kRgb1080p);
   register_flat("64MiB", k64MiB);
@@ -132,8 +176,17 @@ void register_all() {
                                  });
                                })
       ->UseRealTime();
-  register_composite("atop/multiplication/rgba_1080p", BYTEBLEND_OPERATOR_ATOP);
-  register_composite("over/multiplication/rgba_1080p", BYTEBLEND_OPERATOR_OVER);
+  for (const bool logo : {false, true}) {
+    for (const int bottom_channels : {4, 3}) {
+      for (const int op : {BYTEBLEND_OPERATOR_ATOP, BYTEBLEND_OPERATOR_OVER}) {
+        register_composite(
+            std::string(op == BYTEBLEND_OPERATOR_ATOP ? "atop" : "over") +
+                "/multiplication/" + (logo ? "logo_alpha" : "random_alpha") +
+                (bottom_channels == 4 ? "/rgba_onto_rgba" : "/rgba_onto_rgb"),
+            op, bottom_channels, logo);
+      }
+    }
+  }
 }
 
 } // namespace

@@ -2,8 +2,12 @@
 // Compositing sixteen pixels at a time. A block's top and bottom are
 // loaded as four bytes a pixel, blended by the mode's formula on the
 // instruction set's own lanes, and composited with each pixel in a 32-bit
-// lane, where every channel and alpha is a shift and a mask away. The
-// vectors here are 64 bytes wide whatever the instruction set; the
+// lane, where every channel and alpha is a shift and a mask away. A block
+// whose alphas make the operator simpler takes the simpler form: nothing of
+// the top (P = 0 throughout) is the bottom itself, an opaque top is the
+// flat mix in 16-bit lanes, over onto an opaque bottom is atop. Logos and
+// cut-outs are mostly such blocks; one test of the alpha bytes finds them.
+// The vectors here are 64 bytes wide whatever the instruction set; the
 // compiler splits them into its registers.
 #ifndef BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
 #define BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
@@ -14,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../element_loop.hpp"
 #include "composite_scalar.hpp"
 #include "rounding.hpp"
 
@@ -24,52 +29,97 @@ constexpr std::ptrdiff_t kBlockPixels = 16;
 // A block as bytes (four a pixel: red, green, blue, alpha) and as one
 // 32-bit lane a pixel.
 typedef std::uint8_t Block8 __attribute__((vector_size(64)));
+typedef std::uint8_t Block32 __attribute__((vector_size(32)));
+typedef std::uint8_t Block16 __attribute__((vector_size(16)));
 typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
-typedef std::int32_t PixelsInt32 __attribute__((vector_size(64)));
-typedef double PixelsDouble __attribute__((vector_size(128)));
+typedef float PixelsFloat __attribute__((vector_size(64)));
 
 // Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
-// pixel's fourth byte is left 0). Reads exactly the block's bytes.
+// pixel's fourth byte is left 0). Reads exactly the block's bytes: an RGB
+// block's 48 bytes, spread by one shuffle (byte 63 is a zero).
 template <int Channels> Pixels32 load_pixels(const std::uint8_t *pixels) {
-  Pixels32 lanes{};
+  Block8 bytes;
   if constexpr (Channels == 4) {
-    std::memcpy(&lanes, pixels, 64);
+    std::memcpy(&bytes, pixels, 64);
   } else {
-    alignas(64) std::uint8_t spread[64] = {};
-    for (std::ptrdiff_t k = 0; k < kBlockPixels; ++k) {
-      std::memcpy(spread + 4 * k, pixels + 3 * k, 3);
-    }
-    std::memcpy(&lanes, spread, 64);
+    // In registers, a 32-byte and a 16-byte load: copied through memory,
+    // the 64-byte reload of two smaller stores would wait for both.
+    Block32 low;
+    Block16 high;
+    std::memcpy(&low, pixels, 32);
+    std::memcpy(&high, pixels + 32, 16);
+    const Block32 high_and_zeros = __builtin_shufflevector(
+        high, Block16{}, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
+        16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    bytes = __builtin_shufflevector(
+        low, high_and_zeros, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
+        15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32,
+        33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50,
+        51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63);
+#define BYTEBLEND_SPREAD(k) 3 * (k), 3 * (k) + 1, 3 * (k) + 2, 63
+    bytes = __builtin_shufflevector(
+        bytes, bytes, BYTEBLEND_SPREAD(0), BYTEBLEND_SPREAD(1),
+        BYTEBLEND_SPREAD(2), BYTEBLEND_SPREAD(3), BYTEBLEND_SPREAD(4),
+        BYTEBLEND_SPREAD(5), BYTEBLEND_SPREAD(6), BYTEBLEND_SPREAD(7),
+        BYTEBLEND_SPREAD(8), BYTEBLEND_SPREAD(9), BYTEBLEND_SPREAD(10),
+        BYTEBLEND_SPREAD(11), BYTEBLEND_SPREAD(12), BYTEBLEND_SPREAD(13),
+        BYTEBLEND_SPREAD(14), BYTEBLEND_SPREAD(15));
+#undef BYTEBLEND_SPREAD
   }
-  return lanes;
+  return std::bit_cast<Pixels32>(bytes);
 }
 
-// The reverse: writes exactly the block's bytes.
+// The reverse: writes exactly the block's bytes, an RGB block's packed by
+// one shuffle into its first 48.
 template <int Channels>
 void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
-  if constexpr (Channels == 4) {
-    std::memcpy(pixels, &lanes, 64);
-  } else {
-    alignas(64) std::uint8_t spread[64];
-    std::memcpy(spread, &lanes, 64);
-    for (std::ptrdiff_t k = 0; k < kBlockPixels; ++k) {
-      std::memcpy(pixels + 3 * k, spread + 4 * k, 3);
-    }
+  Block8 bytes = std::bit_cast<Block8>(lanes);
+  if constexpr (Channels == 3) {
+#define BYTEBLEND_PACK(k) 4 * (k), 4 * (k) + 1, 4 * (k) + 2
+    bytes = __builtin_shufflevector(
+        bytes, bytes, BYTEBLEND_PACK(0), BYTEBLEND_PACK(1), BYTEBLEND_PACK(2),
+        BYTEBLEND_PACK(3), BYTEBLEND_PACK(4), BYTEBLEND_PACK(5),
+        BYTEBLEND_PACK(6), BYTEBLEND_PACK(7), BYTEBLEND_PACK(8),
+        BYTEBLEND_PACK(9), BYTEBLEND_PACK(10), BYTEBLEND_PACK(11),
+        BYTEBLEND_PACK(12), BYTEBLEND_PACK(13), BYTEBLEND_PACK(14),
+        BYTEBLEND_PACK(15), 3, 7, 11, 15, 19, 23, 27, 31, 35, 39, 43, 47, 51,
+        55, 59, 63);
+#undef BYTEBLEND_PACK
   }
+  if constexpr (Channels == 4) {
+    std::memcpy(pixels, &bytes, 64);
+  } else {
+    // From registers, as load_pixels reads.
+    const Block32 low = __builtin_shufflevector(
+        bytes, bytes, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const Block16 high =
+        __builtin_shufflevector(bytes, bytes, 32, 33, 34, 35, 36, 37, 38, 39,
+                                40, 41, 42, 43, 44, 45, 46, 47);
+    std::memcpy(pixels, &low, 32);
+    std::memcpy(pixels + 32, &high, 16);
+  }
+}
+
+// f on the block as the instruction set's byte vectors.
+template <class L, class F> Pixels32 on_lanes(Pixels32 x, Pixels32 y, F f) {
+  constexpr std::size_t kParts = 64 / L::kCount;
+  using Parts = std::array<typename L::Bytes, kParts>;
+  const auto xs = std::bit_cast<Parts>(x);
+  const auto ys = std::bit_cast<Parts>(y);
+  Parts results{};
+  for (std::size_t k = 0; k < kParts; ++k) {
+    results[k] = f(xs[k], ys[k]);
+  }
+  return std::bit_cast<Pixels32>(results);
 }
 
 // The mode's byte for each byte of the block, on the instruction set's
 // lanes; outside a channel mode's own channel, the bottom's.
 template <class L, class M> Pixels32 mode_values(Pixels32 t, Pixels32 b) {
-  constexpr std::size_t kParts = 64 / L::kCount;
-  using Parts = std::array<typename L::Bytes, kParts>;
-  const auto ts = std::bit_cast<Parts>(t);
-  const auto bs = std::bit_cast<Parts>(b);
-  Parts rs{};
-  for (std::size_t k = 0; k < kParts; ++k) {
-    rs[k] = M::Formula::template apply<L>(ts[k], bs[k]);
-  }
-  const auto r = std::bit_cast<Pixels32>(rs);
+  const Pixels32 r = on_lanes<L>(t, b, [](auto ts, auto bs) {
+    return M::Formula::template apply<L>(ts, bs);
+  });
   if constexpr (M::kChannel >= 0) {
     const Pixels32 own = splat<Pixels32>(255U << (8 * M::kChannel));
     return (r & own) | (b & ~own);
@@ -82,61 +132,168 @@ inline Pixels32 byte_of(Pixels32 pixels, int c) {
   return (pixels >> (8 * c)) & 255;
 }
 
-// One block of Tc-channel top onto Bc-channel bottom, every value of a
-// pixel in its own 32-bit lane: the sums reach 255 * 65025 (atop) and
-// 255 * 16581375 < 2^32 (over).
-template <class L, class M, Operator Op, int Tc, int Bc>
-[[gnu::always_inline]] inline void
-composite_block(std::ptrdiff_t p, const std::uint8_t *top,
-                const std::uint8_t *bottom, std::uint8_t *result,
-                unsigned opacity) {
-  const Pixels32 t = load_pixels<Tc>(top + p * Tc);
-  const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
+constexpr std::uint32_t kAlpha = 0xFF000000U;
+
+// Whether every lane is 0: the block's uniform cases are found by one such
+// test of its alpha bytes. Halving keeps it to a few vector instructions.
+inline bool every_lane_zero(Pixels32 lanes) {
+  typedef std::uint64_t Words8 __attribute__((vector_size(64)));
+  typedef std::uint64_t Words4 __attribute__((vector_size(32)));
+  typedef std::uint64_t Words2 __attribute__((vector_size(16)));
+  const auto w8 = std::bit_cast<Words8>(lanes);
+  const Words4 w4 = __builtin_shufflevector(w8, w8, 0, 1, 2, 3) |
+                    __builtin_shufflevector(w8, w8, 4, 5, 6, 7);
+  const Words2 w2 = __builtin_shufflevector(w4, w4, 0, 1) |
+                    __builtin_shufflevector(w4, w4, 2, 3);
+  return (w2[0] | w2[1]) == 0;
+}
+
+// The alpha that every pixel of the block has, or -1 where they differ:
+// one test for both uniform cases. An RGB block is opaque.
+template <int Channels> int uniform_alpha(Pixels32 pixels) {
+  if constexpr (Channels == 3) {
+    return 255;
+  } else {
+    const Pixels32 alphas = pixels & kAlpha;
+    // Where alpha varies, the first and last pixels mostly differ already:
+    // comparing those two spares most such blocks the test of all sixteen.
+    if (alphas[0] != alphas[kBlockPixels - 1]) {
+      return -1;
+    }
+    return every_lane_zero(alphas ^ alphas[0])
+               ? static_cast<int>(alphas[0] >> 24)
+               : -1;
+  }
+}
+
+// Atop, every value of a pixel in its own 32-bit lane: the sums reach
+// 255 * 65025. Inlined into each loop, as over_pixels: called once a block,
+// it would cost a call and its constants again every sixteen pixels.
+template <class L, class M, int Tc>
+[[gnu::always_inline]] inline Pixels32 atop_pixels(Pixels32 t, Pixels32 b,
+                                                   unsigned opacity) {
+  const int top_alpha = uniform_alpha<Tc>(t);
+  if (opacity == 0 || top_alpha == 0) {
+    return b; // P = 0: the bottom as it is.
+  }
+  const Pixels32 r = mode_values<L, M>(t, b);
+  if (top_alpha == 255) {
+    // An opaque top, P = 255 a: the flat mix, in 16-bit lanes.
+    const Pixels32 mixed =
+        opacity == 255 ? r : on_lanes<L>(r, b, [opacity](auto rs, auto bs) {
+          return mix_with_opacity<L>(rs, bs, opacity);
+        });
+    return (mixed & ~kAlpha) | (b & kAlpha);
+  }
+  const Pixels32 weight = (t >> 24) * opacity; // P
+  const Pixels32 rest = 65025 - weight;
+  Pixels32 out = b & kAlpha;
+  for (int c = 0; c < 3; ++c) {
+    const Pixels32 n = weight * byte_of(r, c) + rest * byte_of(b, c);
+    out |= divide_by_65025_rounded(n) << (8 * c);
+  }
+  return out;
+}
+
+// Over onto an RGBA bottom: the sums reach 255 * 16581375 < 2^32.
+template <class L, class M, int Tc>
+[[gnu::always_inline]] inline Pixels32 over_pixels(Pixels32 t, Pixels32 b,
+                                                   unsigned opacity) {
+  if (uniform_alpha<4>(b) == 255) {
+    return atop_pixels<L, M, Tc>(t, b, opacity); // an opaque bottom
+  }
+  if (opacity == 0 || uniform_alpha<Tc>(t) == 0) {
+    // P = 0: the bottom, but nothing where it is empty too.
+    return b & std::bit_cast<Pixels32>(b >= 0x01000000U);
+  }
   const Pixels32 r = mode_values<L, M>(t, b);
   const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
   const Pixels32 weight = top_alpha * opacity; // P
   const Pixels32 rest = 65025 - weight;
+  const Pixels32 bottom_alpha = b >> 24;
+  const Pixels32 y = 255 * weight + bottom_alpha * rest;
+  // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
+  const Pixels32 divisor = y | std::bit_cast<Pixels32>((y == 0) & 1);
+  const PixelsFloat inverse =
+      1.0F / __builtin_convertvector(divisor, PixelsFloat);
+  const Pixels32 top_weight = weight * (255 - bottom_alpha);
+  const Pixels32 mode_weight = weight * bottom_alpha;
+  const Pixels32 bottom_weight = rest * bottom_alpha;
+  Pixels32 out = divide_by_65025_rounded(y) << 24;
+  for (int c = 0; c < 3; ++c) {
+    const Pixels32 x = top_weight * byte_of(t, c) +
+                       mode_weight * byte_of(r, c) +
+                       bottom_weight * byte_of(b, c);
+    out |= divide_rounded(x, divisor, inverse) << (8 * c);
+  }
+  return out;
+}
 
-  Pixels32 out{};
+// One block of Tc-channel top onto Bc-channel bottom.
+template <class L, class M, Operator Op, int Tc, int Bc>
+[[gnu::always_inline]] inline Pixels32
+composite_block(std::ptrdiff_t p, const std::uint8_t *top,
+                const std::uint8_t *bottom, unsigned opacity) {
+  const Pixels32 t = load_pixels<Tc>(top + p * Tc);
+  const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
   if constexpr (Op == Operator::atop) {
-    for (int c = 0; c < 3; ++c) {
-      const Pixels32 n = weight * byte_of(r, c) + rest * byte_of(b, c);
-      out |= divide_by_65025_rounded(n) << (8 * c);
-    }
-    out |= b & 0xFF000000U;
+    return atop_pixels<L, M, Tc>(t, b, opacity);
   } else {
     static_assert(Bc == 4, "over onto an opaque bottom is atop");
-    const Pixels32 bottom_alpha = b >> 24;
-    const Pixels32 y = 255 * weight + bottom_alpha * rest;
-    // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
-    const PixelsInt32 empty = y == 0;
-    const PixelsDouble divisor = __builtin_convertvector(
-        y | std::bit_cast<Pixels32>(empty & 1), PixelsDouble);
-    const Pixels32 top_weight = weight * (255 - bottom_alpha);
-    const Pixels32 mode_weight = weight * bottom_alpha;
-    const Pixels32 bottom_weight = rest * bottom_alpha;
-    for (int c = 0; c < 3; ++c) {
-      const Pixels32 x = top_weight * byte_of(t, c) +
-                         mode_weight * byte_of(r, c) +
-                         bottom_weight * byte_of(b, c);
-      // Exact integers in double; the quotient is at least 1 / (2 y) away
-      // from the next integer, far more than the division's error.
-      const PixelsDouble quotient =
-          (__builtin_convertvector(x, PixelsDouble) + divisor * 0.5) / divisor;
-      out |= __builtin_convertvector(quotient, Pixels32) << (8 * c);
-    }
-    out |= divide_by_65025_rounded(y) << 24;
+    return over_pixels<L, M, Tc>(t, b, opacity);
   }
-  store_pixels<Bc>(result + p * Bc, out);
+}
+
+// An RGBA result from the streaming threshold of the flat loops on, as they
+// write theirs: the pixels up to a cache line of `result` one by one, each
+// block after as one streamed line, the tail one by one, a fence. Returns
+// false, having written nothing, where no pixel starts a line (`result`
+// not on a 4-byte boundary) or the instruction set streams nothing.
+template <class L, class M, Operator Op, int Tc>
+bool composite_streaming(std::int32_t pixels, const std::uint8_t *top,
+                         const std::uint8_t *bottom, std::uint8_t *result,
+                         unsigned opacity) {
+  if constexpr (L::kStreamingStores) {
+    const auto misalignment = static_cast<std::ptrdiff_t>(
+        reinterpret_cast<std::uintptr_t>(result) % kCacheLine);
+    if (std::ptrdiff_t{pixels} * 4 < kStreamingFrom || misalignment % 4 != 0) {
+      return false;
+    }
+    const std::ptrdiff_t head = (kCacheLine - misalignment) % kCacheLine / 4;
+    composite_pixels_one_by_one<M>(Op, 0, head, top, Tc, bottom, 4, result,
+                                   opacity);
+    using Vectors = std::array<typename L::Bytes, 64 / L::kCount>;
+    std::ptrdiff_t p = head;
+    for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
+      const auto line = std::bit_cast<Vectors>(
+          composite_block<L, M, Op, Tc, 4>(p, top, bottom, opacity));
+      for (std::size_t k = 0; k < line.size(); ++k) {
+        L::store_streaming(result + p * 4 + k * L::kCount, line[k]);
+      }
+    }
+    composite_pixels_one_by_one<M>(Op, p, pixels, top, Tc, bottom, 4, result,
+                                   opacity);
+    L::fence();
+    return true;
+  } else {
+    return false;
+  }
 }
 
 template <class L, class M, Operator Op, int Tc, int Bc>
 void composite_in_blocks(std::int32_t pixels, const std::uint8_t *top,
                          const std::uint8_t *bottom, std::uint8_t *result,
                          unsigned opacity) {
+  if constexpr (Bc == 4) {
+    if (composite_streaming<L, M, Op, Tc>(pixels, top, bottom, result,
+                                          opacity)) {
+      return;
+    }
+  }
   std::ptrdiff_t p = 0;
   for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
-    composite_block<L, M, Op, Tc, Bc>(p, top, bottom, result, opacity);
+    store_pixels<Bc>(result + p * Bc, composite_block<L, M, Op, Tc, Bc>(
+                                          p, top, bottom, opacity));
   }
   composite_pixels_one_by_one<M>(Op, p, pixels, top, Tc, bottom, Bc, result,
                                  opacity);

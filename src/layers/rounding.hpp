@@ -52,6 +52,25 @@ template <class U> U divide_by_65025_rounded(U n) {
   }
 }
 
+// round(x / y) in 32-bit lanes, for 1 <= y < 2^24 and x <= 255 y, given
+// `inverse`, 1 / y correctly rounded to single precision (one division per
+// divisor, shared by the numerators over it). The estimate x * inverse +
+// 1/2, truncated, is off x / y + 1/2 by less than 255 * 3 * 2^-24 for the
+// three roundings of the product and 2^-16 for the sum's, far below one:
+// it is the rounded quotient q or one off it. The remainder d = x - e y of
+// an estimate e says which, since q is the one e with -y <= 2 d < y. The
+// tests try every y up to 2^24 with the numerators nearest each half.
+template <class F, class U> U divide_rounded(U x, U y, F inverse) {
+  using I = decltype(x < y); // the signed lanes of U's width
+  const F estimate = __builtin_convertvector(x, F) * inverse + 0.5F;
+  const U e = std::bit_cast<U>(__builtin_convertvector(estimate, I));
+  const I twice_remainder = std::bit_cast<I>(x - e * y) * 2;
+  const I divisor = std::bit_cast<I>(y);
+  // A true comparison is all ones, -1.
+  return e - std::bit_cast<U>(twice_remainder >= divisor) +
+         std::bit_cast<U>(twice_remainder < -divisor);
+}
+
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
 
 #endif

@@ -216,6 +216,46 @@ TEST_P(LayersMemoryTest, LongFlatArrays) {
   }
 }
 
+// RGBA results past the streaming threshold, flush against a page at the
+// end or starting at each offset from a cache line (on a pixel boundary and
+// off one): every pixel composited, nothing else written.
+TEST_P(LayersMemoryTest, LongComposites) {
+  const LayerRoute &route = GetParam();
+  SKIP_IF_ROUTE_UNSUPPORTED(route);
+  const std::size_t pages =
+      (std::size_t{kStreamed} + 256) / GuardedPages::page_size() + 1;
+  const GuardedPages top_pages(pages);
+  const GuardedPages bottom_pages(pages);
+  const GuardedPages result_pages(pages);
+  const auto size = static_cast<std::int64_t>(top_pages.size());
+  const auto top = random_bytes(size, 7);
+  const auto bottom = random_bytes(size, 8);
+  std::copy(top.begin(), top.end(), top_pages.begin());
+  std::copy(bottom.begin(), bottom.end(), bottom_pages.begin());
+  const std::int32_t pixels = kStreamed / 4 + 21;
+  for (const int op : {0, 1}) {
+    for (const std::int64_t at :
+         {std::int64_t{0}, std::int64_t{4}, std::int64_t{6}, std::int64_t{60},
+          size - 4 * std::int64_t{pixels}}) {
+      std::fill_n(result_pages.begin(), size, kMarker);
+      route.composite(2, op, pixels, top_pages.begin() + at, 4,
+                      bottom_pages.begin() + at, 4, result_pages.begin() + at,
+                      200);
+      std::vector<std::uint8_t> expected(size, kMarker);
+      const auto written = expected_composite(
+          2, op, pixels, top.data() + at, 4, bottom.data() + at, 4,
+          std::vector<std::uint8_t>(std::size_t{4} * pixels, kMarker), 200);
+      std::copy(written.begin(), written.end(), expected.begin() + at);
+      const auto [differs, wanted] = std::mismatch(
+          result_pages.begin(), result_pages.begin() + size, expected.begin());
+      ASSERT_EQ(differs, result_pages.begin() + size)
+          << "via " << route.via << ", operator " << op << " at " << at
+          << ": index " << (differs - result_pages.begin() - at) << " holds "
+          << int{*differs} << ", expected " << int{*wanted};
+    }
+  }
+}
+
 // `result` as `bottom` (and as `top` where the layouts match) gives the
 // bytes of a separate result array.
 TEST_P(LayersMemoryTest, ResultMayBeBottomOrTop) {

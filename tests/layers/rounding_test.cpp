@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The two divisions the layer routes round with, tried on every value they
-// can meet, on plain integers and on lane vectors.
+// The divisions the layer routes round with, tried on every value they can
+// meet (or, for over's division, on every divisor with the numerators nearest
+// each half), on plain integers and on lane vectors.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,11 +15,13 @@
 namespace {
 
 using byteblend::portable::divide_by_65025_rounded;
+using byteblend::portable::divide_rounded;
 using byteblend::portable::mix_with_opacity;
 using byteblend::portable::ScalarLanes;
 using byteblend::portable::Sse2Lanes;
 
 typedef std::uint32_t Lanes32 __attribute__((vector_size(16)));
+typedef float LanesFloat __attribute__((vector_size(16)));
 
 // n up to 255 * 65025, the largest sum atop and over divide.
 TEST(Rounding, DivideBy65025EveryNumerator) {
@@ -37,6 +40,34 @@ TEST(Rounding, DivideBy65025EveryNumerator) {
         ADD_FAILURE() << "n " << n + k << ": " << quotients[k] << " and "
                       << divide_by_65025_rounded(n + k) << ", expected "
                       << expected;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+// Every divisor y below 2^24 with, for quotients at both ends and in the
+// middle, the two numerators on either side of the half between quotients:
+// where an estimate is likeliest to be one off.
+TEST(Rounding, DivideRoundedEveryDivisorAtTheHalves) {
+  constexpr std::uint32_t kQuotients[] = {0, 1, 2, 127, 128, 253, 254};
+  std::int64_t mismatches = 0;
+  for (std::uint32_t y = 1; y < (1U << 24) && mismatches == 0; ++y) {
+    const Lanes32 divisors = Lanes32{} + y;
+    const LanesFloat inverse = LanesFloat{} + 1.0F / static_cast<float>(y);
+    for (const std::uint32_t k : kQuotients) {
+      // x / y + 1/2 crosses k + 1 between these two.
+      const std::uint32_t above = k * y + (y + 1) / 2;
+      const Lanes32 xs = {above - 1, above, above + 1, 255 * y};
+      const Lanes32 quotients = divide_rounded(xs, divisors, inverse);
+      for (int lane = 0; lane < 4; ++lane) {
+        const std::uint64_t x = xs[lane];
+        const auto expected =
+            static_cast<std::uint32_t>((2 * x + y) / (2 * std::uint64_t{y}));
+        if (quotients[lane] != expected && ++mismatches <= 5) {
+          ADD_FAILURE() << "x " << x << ", y " << y << ": " << quotients[lane]
+                        << ", expected " << expected;
+        }
       }
     }
   }
