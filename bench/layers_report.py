@@ -110,10 +110,11 @@ def draw_chart(rows, path):
                       (max(row["ratio"], row["goal"]), position),
                       xytext=(6, 0), textcoords="offset points",
                       va="center", fontsize=7)
-    axis.set_xlim(right=max(ratios + [row["goal"] for row in rows]) * 2)
+    ends = ratios + [row["goal"] for row in rows]
+    axis.set_xscale("log")
+    axis.set_xlim(min(ends) / 2, max(ends) * 2)
     axis.set_yticks(list(positions), labels, fontsize=7)
     axis.invert_yaxis()
-    axis.set_xscale("log")
     axis.axvline(1, color="0.5", linewidth=0.8)
     axis.set_xlabel("peer's time / byteblend's (one thread, 1080p; "
                     "green: goal met, red: not)")

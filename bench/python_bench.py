@@ -490,9 +490,14 @@ def main():
          "opencv-python-headless"))
     print(f"byteblend {byteblend.__version__}; {versions}; "
           f"Python {sys.version.split()[0]}")
-    layers = Layers(args.layers_library
-                    or default_layers_library(args.library))
-    rows = layers_table(layers, repetitions)
+    try:
+        layers = Layers(args.layers_library
+                        or default_layers_library(args.library))
+    except OSError as error:
+        # A wheel from before composite() carries no layers library.
+        layers = None
+        print(f"\nLayers left out: {error}")
+    rows = layers_table(layers, repetitions) if layers else []
     if args.layers_json:
         pathlib.Path(args.layers_json).write_text(json.dumps(
             {"source": layers.source(), "rows": rows}, indent=1) + "\n")
