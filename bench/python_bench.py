@@ -500,7 +500,8 @@ def main():
     rows = layers_table(layers, repetitions) if layers else []
     if args.layers_json:
         pathlib.Path(args.layers_json).write_text(json.dumps(
-            {"source": layers.source(), "rows": rows}, indent=1) + "\n")
+            {"source": layers.source() if layers else None, "rows": rows},
+            indent=1) + "\n")
     if args.only == "layers":
         return
     library = Library(args.library)
