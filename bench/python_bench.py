@@ -6,6 +6,13 @@ test; prints Markdown tables.
     PYTHONPATH=build/default/python/package \\
       build/venv/bin/python bench/python_bench.py build/default/src/libbyteblend.so.1
 
+The layers (a mode with an opacity, through the layers' alpha) have a
+section of their own, against Pillow's Image.alpha_composite and against
+the float32 formulas a numpy user writes; `--only layers` runs it alone,
+`--layers-json FILE` keeps its medians for bench/layers_report.py, and
+`--layers-library PATH` names libbyteblend_layers.so.1 (by default the one
+beside, or in layers/ beside, the library given first).
+
 Every figure is the median of repeated calls, the contenders of one row
 timed in turn within each repetition, so that the machine's noise falls on
 all of them alike. "C" is the kernel called through ctypes with preallocated
@@ -14,7 +21,10 @@ blend. Conversions a user has to make for a peer (an RGB uint8 array into
 float RGBA for blend-modes, into RGBA bytes for image-blender, into a Pillow
 image) are timed on their own rows, not in the call.
 """
+import argparse
 import ctypes
+import json
+import pathlib
 import statistics
 import sys
 import time
@@ -35,16 +45,16 @@ KERNELS = {
 }
 
 
-def median_times(contenders, repetitions):
+def median_times(contenders, repetitions, clock=time.perf_counter):
     """The median seconds of a call of each contender, timed in turn."""
     times = {name: [] for name in contenders}
     order = list(contenders.items())
     for repetition in range(repetitions):
         # Each goes first as often as last.
         for name, call in order if repetition % 2 else reversed(order):
-            start = time.perf_counter()
+            start = clock()
             call()
-            times[name].append(time.perf_counter() - start)
+            times[name].append(clock() - start)
     return {name: statistics.median(seconds)
             for name, seconds in times.items()}
 
@@ -276,16 +286,225 @@ def small_calls(library):
         print(f"| `{name}` | {per_call(call, 20000) * 1e6:.3f} |")
 
 
+LAYER_CODES = {mode: code for code, mode in enumerate(
+    ("addition", "subtraction", "multiplication", "screen", "red-channel",
+     "green-channel", "blue-channel", "opacity", "overlay", "lighten",
+     "darken", "color-dodge", "color-burn", "normal"))}
+
+
+class Layers:
+    """byteblend's composite on one thread: the package's own
+    byteblend.composite where it has one, else the layers' C function
+    byteblend_composite through ctypes (the same bytes; the call costs
+    about a microsecond more)."""
+
+    def __init__(self, path):
+        self.library = None
+        if hasattr(byteblend, "composite"):
+            return
+        self.library = ctypes.CDLL(str(path))
+        function = self.library.byteblend_composite
+        function.restype = ctypes.c_int
+        function.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_int32,
+                             ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p,
+                             ctypes.c_int, ctypes.c_void_p, ctypes.c_uint8]
+
+    def source(self):
+        return ("byteblend.composite" if self.library is None
+                else "byteblend_composite through ctypes")
+
+    def call(self, mode, top, bottom, out, opacity=1.0, operator="atop"):
+        """A call of composite(mode, top, bottom, out, ...) to time."""
+        if self.library is None:
+            return lambda: byteblend.composite(
+                mode, top, bottom, out, opacity=opacity, operator=operator,
+                threads=1)
+        arguments = (LAYER_CODES[mode], ("atop", "over").index(operator),
+                     top.shape[0] * top.shape[1], top.ctypes.data,
+                     top.shape[2], bottom.ctypes.data, bottom.shape[2],
+                     out.ctypes.data, int(opacity * 255 + 0.5))
+        function = self.library.byteblend_composite
+
+        def composite():
+            if function(*arguments) != 0:
+                raise RuntimeError("byteblend_composite failed")
+        return composite
+
+
+def logo_alpha(shape):
+    """A logo's alpha: rings on a 240-pixel grid, mostly 0 or 255, with one
+    pixel of antialiased edge (as bench/layers_vs_pixman.cpp)."""
+    y, x = np.indices(shape[:2], dtype=np.float32)
+    distance = np.abs(np.hypot(x % 240 - 119.5, y % 240 - 119.5) - 70)
+    return np.rint(np.clip(30 - distance, 0, 1) * 255).astype(np.uint8)
+
+
+def numpy_mix(mode, opacity):
+    """What a numpy user writes for a mode with an opacity on RGB: the mode
+    and the opacity mix in float32."""
+    blend = {"multiplication": lambda t, b: t * b,
+             "screen": lambda t, b: t + b - t * b}[mode]
+
+    def mix(top, bottom):
+        t = top.astype(np.float32) / 255
+        b = bottom.astype(np.float32) / 255
+        mixed = b + np.float32(opacity) * (blend(t, b) - b)
+        return np.rint(mixed * 255).astype(np.uint8)
+    return mix
+
+
+def numpy_over(mode):
+    """What a numpy user writes for source-over with a blend mode on RGBA,
+    in float32, as the W3C compositing formulas give it: the colour is
+    (as (1 - ab) cs + as ab B(cs, cb) + (1 - as) ab cb) / ao with
+    ao = as + ab (1 - as), unpremultiplied in and out."""
+    blend = {"normal": lambda t, b: t,
+             "multiplication": lambda t, b: t * b}[mode]
+
+    def over(top, bottom):
+        t = top.astype(np.float32) / 255
+        b = bottom.astype(np.float32) / 255
+        a_top, a_bottom = t[..., 3:], b[..., 3:]
+        colour_top, colour_bottom = t[..., :3], b[..., :3]
+        alpha = a_top + a_bottom * (1 - a_top)
+        colour = (a_top * (1 - a_bottom) * colour_top
+                  + a_top * a_bottom * blend(colour_top, colour_bottom)
+                  + (1 - a_top) * a_bottom * colour_bottom)
+        with np.errstate(divide="ignore", invalid="ignore"):
+            colour = np.where(alpha > 0, colour / alpha, 0)
+        return np.rint(np.concatenate([colour, alpha], axis=-1)
+                       * 255).astype(np.uint8)
+    return over
+
+
+# The cases of the layers' goals: (name, mode, operator, opacity, channels,
+# the top's alpha, peer, goal as peer time / byteblend time).
+LAYER_CASES = [
+    ("normal over, random alpha", "normal", "over", 1.0, 4, "random",
+     "Pillow alpha_composite", 10),
+    ("normal over, logo alpha", "normal", "over", 1.0, 4, "logo",
+     "Pillow alpha_composite", 10),
+    ("normal over, random alpha", "normal", "over", 1.0, 4, "random",
+     "numpy float32", 50),
+    ("multiplication over, random alpha", "multiplication", "over", 1.0, 4,
+     "random", "numpy float32", 50),
+    ("multiplication atop RGB, opacity 0.6", "multiplication", "atop", 0.6,
+     3, "random", "numpy float32", 50),
+    ("screen atop RGB, opacity 0.6", "screen", "atop", 0.6, 3, "random",
+     "numpy float32", 50),
+]
+
+
+def layer_peer(peer, mode, operator, opacity, top, bottom):
+    """The peer's call, on input made beforehand, and a function of no
+    arguments that gives the peer's result as an array."""
+    from PIL import Image
+
+    if peer.startswith("Pillow"):
+        top_image = Image.fromarray(top, "RGBA")
+        bottom_image = Image.fromarray(bottom, "RGBA")
+
+        def call():
+            return Image.alpha_composite(bottom_image, top_image)
+        return call, lambda: np.asarray(call())
+    formula = (numpy_over(mode) if operator == "over"
+               else numpy_mix(mode, opacity))
+
+    def call():
+        return formula(top, bottom)
+    return call, call
+
+
+def layers_table(layers, repetitions, shape=(1080, 1920)):
+    """byteblend's composite on 1080p against each case's peer, timed side
+    by side; returns the rows for --layers-json."""
+    rng = np.random.default_rng(4)
+    print(f"\n### Layers: {shape[1]}x{shape[0]}, threads=1, ms "
+          f"({layers.source()})\n")
+    print("| case | byteblend | peer | peer time | peer / byteblend | goal | "
+          "largest difference |")
+    print("|---|---|---|---|---|---|---|")
+    rows = []
+    for name, mode, operator, opacity, channels, alpha, peer, goal in (
+            LAYER_CASES):
+        top = rng.integers(0, 256, shape + (channels,), np.uint8)
+        bottom = rng.integers(0, 256, shape + (channels,), np.uint8)
+        if alpha == "logo":
+            top[..., 3] = logo_alpha(shape)
+        out = np.zeros_like(bottom)
+        ours = layers.call(mode, top, bottom, out, opacity, operator)
+        theirs, result = layer_peer(peer, mode, operator, opacity, top,
+                                    bottom)
+        start = time.thread_time()
+        theirs()
+        once = time.thread_time() - start
+        # As many pairs as about four seconds of the peer allow.
+        count = min(repetitions, max(5, int(4.0 / once)))
+        times = median_times({"byteblend": ours, "peer": theirs}, count,
+                             time.thread_time)
+        ours()
+        difference = np.abs(out.astype(np.int16) - result().astype(np.int16))
+        if channels == 4:
+            # The colour of a pixel with no alpha left is Pillow's bottom's,
+            # byteblend's 0.
+            difference = difference[out[..., 3] > 0]
+        difference = int(difference.max())
+        ratio = times["peer"] / times["byteblend"]
+        rows.append({"case": name, "peer": peer, "goal": goal,
+                     "byteblend_seconds": times["byteblend"],
+                     "peer_seconds": times["peer"], "ratio": ratio,
+                     "pairs": count, "difference": difference})
+        print(f"| {name} | {times['byteblend'] * 1e3:.2f} | {peer} | "
+              f"{times['peer'] * 1e3:.2f} | {ratio:.1f}× | ≥ {goal}× "
+              f"{'met' if ratio >= goal else 'not met'} | {difference} |")
+    print("\nThe calling thread's CPU time (every contender runs on that "
+          "one thread; the machine may be shared), medians of pairs timed "
+          "side by side, each first as often as second. The largest "
+          "difference of a byte between the two results, over the pixels "
+          "whose alpha is not 0. Pillow's images are made beforehand.")
+    return rows
+
+
+def default_layers_library(library):
+    beside = pathlib.Path(library).parent
+    for candidate in (beside / "libbyteblend_layers.so.1",
+                      beside / "layers" / "libbyteblend_layers.so.1"):
+        if candidate.exists():
+            return candidate
+    return "libbyteblend_layers.so.1"
+
+
 def main():
-    library = Library(sys.argv[1] if len(sys.argv) > 1
-                      else "libbyteblend.so.1")
-    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 101
+    parser = argparse.ArgumentParser(
+        description=__doc__.splitlines()[0])
+    parser.add_argument("library", nargs="?", default="libbyteblend.so.1")
+    parser.add_argument("repetitions", nargs="?", type=int, default=101)
+    parser.add_argument("--only", choices=("all", "layers"), default="all")
+    parser.add_argument("--layers-library")
+    parser.add_argument("--layers-json")
+    args = parser.parse_args()
+    repetitions = args.repetitions
     versions = ", ".join(
         f"{name} {metadata.version(name)}" for name in
         ("numpy", "Pillow", "blend-modes", "image-blender",
          "opencv-python-headless"))
     print(f"byteblend {byteblend.__version__}; {versions}; "
           f"Python {sys.version.split()[0]}")
+    try:
+        layers = Layers(args.layers_library
+                        or default_layers_library(args.library))
+    except OSError as error:
+        # A wheel from before composite() carries no layers library.
+        layers = None
+        print(f"\nLayers left out: {error}")
+    rows = layers_table(layers, repetitions) if layers else []
+    if args.layers_json:
+        pathlib.Path(args.layers_json).write_text(json.dumps(
+            {"source": layers.source() if layers else None, "rows": rows},
+            indent=1) + "\n")
+    if args.only == "layers":
+        return
+    library = Library(args.library)
     small_calls(library)
     image_table(library, (1080, 1920, 3), repetitions)
     # blend-modes takes seconds a call at 4K: left to the 1080p table.

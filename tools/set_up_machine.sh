@@ -33,7 +33,7 @@ all)
     # groff to check the tool's man page
     groff-base
     # tests and benchmarks
-    libgtest-dev libbenchmark-dev libopencv-core-dev
+    libgtest-dev libbenchmark-dev libopencv-core-dev libpixman-1-dev
     # the Python package and its venv; python3-numpy too, never used by the
     # build, because it puts numpy 1.x headers into Python's own include
     # folder (/usr/include/python3.X/numpy), as on many Debian and Ubuntu
