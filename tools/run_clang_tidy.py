@@ -1,8 +1,18 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """clang-tidy on every C++ entry of the given compilation databases, each
-with its own flags (the kernels' source is compiled once per instruction set
-and is checked once per set). Two jobs at a time; fails on any warning."""
+with its own flags, and each distinct translation unit once. Two jobs at a
+time; fails on any warning.
+
+The kernels' sources (src/kernels_for_target.cpp, src/layers/
+layers_for_target.cpp) are compiled once per instruction set and are checked
+once per set: each set's unit includes its own lane kit (src/lanes/<set>.hpp,
+chosen by BYTEBLEND_TARGET_NAMESPACE) and instantiates the element loops and
+the composite blocks with it, so every set's build is different code. A
+source that a later database compiles with the same macros and instruction
+set flags as an earlier one (the fuzz build repeats the library and the
+tool, with other optimisation and sanitizer options, which change nothing
+clang-tidy reads) is the same unit and is checked once."""
 import concurrent.futures
 import json
 import os
@@ -43,13 +53,28 @@ def command_for(entry):
     return [TIDY, "--quiet", entry["file"], "--"] + flags
 
 
+def unit_key(entry):
+    """What makes a translation unit distinct for clang-tidy: its source,
+    the macros defined on its command line and its instruction set flags."""
+    arguments = entry.get("arguments") or shlex.split(entry["command"])
+    meaning = sorted(a for a in arguments[1:] if a.startswith(("-D", "-m")))
+    source = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
+    return source, tuple(meaning)
+
+
 def main():
     entries = []
+    seen = set()
     for database in sys.argv[1:]:
         with open(database) as handle:
-            entries += [e for e in json.load(handle)
-                        if e["file"].endswith(".cpp")
-                        and "/site-packages/" not in e["file"]]
+            for entry in json.load(handle):
+                if (not entry["file"].endswith(".cpp")
+                        or "/site-packages/" in entry["file"]):
+                    continue
+                key = unit_key(entry)
+                if key not in seen:
+                    seen.add(key)
+                    entries.append(entry)
     failed = 0
 
     def run(entry):
