@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # The checking stages that .ci/run runs after the plain tests, each timed:
 #   asan       the test suite (but the large and packaging tests) under ASan + UBSan
-#   tsan       the concurrency test under ThreadSanitizer
+#   tsan       the concurrency tests under ThreadSanitizer, building only
+#              their programs
 #   fuzz       the libFuzzer targets, each for a bounded time, from the
 #              committed seeds; any finding fails
 #   valgrind   the test suite (but the large and packaging tests) under
@@ -54,7 +55,31 @@ ensure_tools() {
 }
 
 stage_asan() { cmake --workflow --preset asan; }
-stage_tsan() { cmake --workflow --preset tsan; }
+# The names of the tests labelled concurrency in a build folder.
+concurrency_tests() {
+  ctest --test-dir "$1" -N -L concurrency | sed -n 's/^ *Test *#[0-9]*: //p' | sort
+}
+
+# The tsan build preset builds only the programs of the concurrency tests.
+# A test labelled concurrency in a program left off its list would not run
+# (an unbuilt program's tests are unknown to ctest, labels and all), so the
+# labelled tests must be those of build/default, which builds everything.
+stage_tsan() {
+  cmake --preset tsan && cmake --build --preset tsan || return 1
+  if [[ -f build/default/CTestTestfile.cmake ]]; then
+    local missing
+    missing=$(comm -23 <(concurrency_tests build/default) <(concurrency_tests build/tsan))
+    if [[ -n $missing ]]; then
+      echo "tsan: tests labelled concurrency that the tsan build preset does not build:"
+      echo "$missing"
+      echo "tsan: add their programs to the targets of the tsan build preset"
+      return 1
+    fi
+  else
+    echo "tsan: no build/default to compare the concurrency tests with"
+  fi
+  ctest --preset tsan
+}
 
 stage_valgrind() {
   local log=build/valgrind-stage.log
