@@ -13,7 +13,9 @@
 #   qemu       the kernel, dlopen and C++ interface tests of build/default
 #              under qemu-x86_64 as an AVX2 CPU (Haswell) and as an SSE-only
 #              one (Nehalem), each asserting the build the loader chose
-#   clang-tidy .clang-tidy over every translation unit built
+#   clang-tidy .clang-tidy over every distinct translation unit built,
+#              the tests' without the clang-analyzer family (see
+#              tools/run_clang_tidy.py)
 #   cppcheck   src/, include/, cli/ and python/native/ (where present) and
 #              fuzz/
 #   format     clang-format --dry-run -Werror over every tracked source
