@@ -53,32 +53,6 @@ std::vector<std::uint8_t> expected_flat(int mode, std::int64_t length,
   return before;
 }
 
-// What a composite leaves in `result` (which starts as `before`).
-std::vector<std::uint8_t> expected_composite(int mode, int op,
-                                             std::int64_t pixels,
-                                             const std::uint8_t *top, int tc,
-                                             const std::uint8_t *bottom, int bc,
-                                             std::vector<std::uint8_t> before,
-                                             std::uint8_t opacity) {
-  const auto table = layers_reference::mode_table(mode);
-  const int channel = layers_reference::channel_of_mode(mode);
-  for (std::int64_t p = 0; p < pixels; ++p) {
-    std::array<std::uint8_t, 3> t{};
-    std::array<std::uint8_t, 3> b{};
-    std::array<std::uint8_t, 3> r{};
-    for (int c = 0; c < 3; ++c) {
-      t[c] = top[p * tc + c];
-      b[c] = bottom[p * bc + c];
-      r[c] = channel < 0 || channel == c ? table[t[c] * 256 + b[c]] : b[c];
-    }
-    const auto out = layers_reference::composited(
-        op, t, tc == 4 ? top[p * tc + 3] : 255, b,
-        bc == 4 ? bottom[p * bc + 3] : 255, r, opacity);
-    std::copy_n(out.begin(), bc, before.begin() + p * bc);
-  }
-  return before;
-}
-
 class LayersMemoryTest : public testing::TestWithParam<LayerRoute> {};
 
 // Lengths 0 to 200, arrays ending at an inaccessible page or starting at
@@ -152,13 +126,9 @@ TEST_P(LayersMemoryTest, CompositeTouchesOnlyItsPixels) {
                                       result_page.begin() + at, 200),
                       0);
             std::vector<std::uint8_t> expected(page, kMarker);
-            const auto written = expected_composite(
+            const auto written = layers_reference::composited_pixels(
                 mode, op, pixels, top.data() + top_at, tc, bottom.data() + at,
-                bc,
-                std::vector<std::uint8_t>(static_cast<std::size_t>(pixels) *
-                                              static_cast<std::size_t>(bc),
-                                          kMarker),
-                200);
+                bc, 200);
             std::copy(written.begin(), written.end(), expected.begin() + at);
             ASSERT_TRUE(std::equal(expected.begin(), expected.end(),
                                    result_page.begin()))
@@ -242,9 +212,8 @@ TEST_P(LayersMemoryTest, LongComposites) {
                       bottom_pages.begin() + at, 4, result_pages.begin() + at,
                       200);
       std::vector<std::uint8_t> expected(size, kMarker);
-      const auto written = expected_composite(
-          2, op, pixels, top.data() + at, 4, bottom.data() + at, 4,
-          std::vector<std::uint8_t>(std::size_t{4} * pixels, kMarker), 200);
+      const auto written = layers_reference::composited_pixels(
+          2, op, pixels, top.data() + at, 4, bottom.data() + at, 4, 200);
       std::copy(written.begin(), written.end(), expected.begin() + at);
       const auto [differs, wanted] = std::mismatch(
           result_pages.begin(), result_pages.begin() + size, expected.begin());

@@ -5,6 +5,7 @@
 #ifndef BYTEBLEND_TESTS_LAYERS_REFERENCE_HPP
 #define BYTEBLEND_TESTS_LAYERS_REFERENCE_HPP
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -100,6 +101,37 @@ composited(int blend_operator, const std::array<std::uint8_t, 3> &t,
   }
   out[3] = composited_alpha(blend_operator, top_alpha, bottom_alpha, a);
   return out;
+}
+
+// What a composite of `pixels` packed pixels gives, bottom's channel count
+// each: the pixels above one by one (an image without alpha has 255).
+inline std::vector<std::uint8_t>
+composited_pixels(int mode, int blend_operator, std::int64_t pixels,
+                  const std::uint8_t *top, int top_channels,
+                  const std::uint8_t *bottom, int bottom_channels,
+                  std::uint8_t opacity) {
+  const auto table = mode_table(mode);
+  const int channel = channel_of_mode(mode);
+  std::vector<std::uint8_t> result(static_cast<std::size_t>(pixels) *
+                                   static_cast<std::size_t>(bottom_channels));
+  for (std::int64_t p = 0; p < pixels; ++p) {
+    const std::uint8_t *top_pixel = top + p * top_channels;
+    const std::uint8_t *bottom_pixel = bottom + p * bottom_channels;
+    std::array<std::uint8_t, 3> t{};
+    std::array<std::uint8_t, 3> b{};
+    std::array<std::uint8_t, 3> r{};
+    for (int c = 0; c < 3; ++c) {
+      t[c] = top_pixel[c];
+      b[c] = bottom_pixel[c];
+      r[c] = channel < 0 || channel == c ? table[t[c] * 256 + b[c]] : b[c];
+    }
+    const auto out =
+        composited(blend_operator, t, top_channels == 4 ? top_pixel[3] : 255, b,
+                   bottom_channels == 4 ? bottom_pixel[3] : 255, r, opacity);
+    std::copy_n(out.begin(), bottom_channels,
+                result.begin() + p * bottom_channels);
+  }
+  return result;
 }
 
 } // namespace layers_reference
