@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "byteblend.hpp"
+#include "random_bytes.hpp"
 
 namespace {
 
@@ -37,14 +38,7 @@ using Range = std::pair<std::size_t, std::size_t>;
 constexpr unsigned kThreadCounts[] = {1, 2, 3, 0, 7};
 constexpr unsigned kPastAnyMachine = std::numeric_limits<unsigned>::max();
 
-std::vector<std::uint8_t> random_bytes(std::size_t size, unsigned seed) {
-  std::mt19937 engine(seed);
-  std::vector<std::uint8_t> bytes(size);
-  for (auto &b : bytes) {
-    b = static_cast<std::uint8_t>(engine());
-  }
-  return bytes;
-}
+using testing_support::random_bytes;
 
 struct Split {
   std::vector<Range> ranges; // sorted

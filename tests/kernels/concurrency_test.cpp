@@ -15,6 +15,7 @@
 
 #include "byteblend.h"
 #include "implementation_list.hpp"
+#include "random_bytes.hpp"
 #include "reference.hpp"
 
 namespace {
@@ -37,15 +38,7 @@ std::vector<Route> routes_here() {
   return routes;
 }
 
-std::vector<std::uint8_t> random_bytes(std::size_t count, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::uniform_int_distribution<int> byte(0, 255);
-  std::vector<std::uint8_t> bytes(count);
-  for (std::uint8_t &value : bytes) {
-    value = static_cast<std::uint8_t>(byte(generator));
-  }
-  return bytes;
-}
+using testing_support::random_bytes;
 
 // The first index at which `result` differs from what the kernel must leave
 // there, or -1.

@@ -21,6 +21,7 @@
 #include "element_loop.hpp"
 #include "guarded_pages.hpp"
 #include "implementation_list.hpp"
+#include "random_bytes.hpp"
 #include "reference.hpp"
 
 namespace {
@@ -46,14 +47,7 @@ std::int64_t visited_extent(const reference::Kernel &kernel,
   return last + 1;
 }
 
-std::vector<std::uint8_t> random_bytes(std::size_t count, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::vector<std::uint8_t> bytes(count);
-  for (std::uint8_t &byte : bytes) {
-    byte = static_cast<std::uint8_t>(generator());
-  }
-  return bytes;
-}
+using testing_support::random_bytes;
 
 class MemoryContractTest : public testing::TestWithParam<Route> {};
 

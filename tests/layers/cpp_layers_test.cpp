@@ -19,6 +19,7 @@
 
 #include "byteblend_layers.hpp"
 #include "layers_reference.hpp"
+#include "random_bytes.hpp"
 
 namespace {
 
@@ -30,15 +31,7 @@ using byteblend::MutableImageView;
 using byteblend::Operator;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes random_bytes(std::size_t size, unsigned seed) {
-  std::mt19937 engine(seed);
-  std::uniform_int_distribution<int> byte(0, 255);
-  Bytes bytes(size);
-  for (auto &b : bytes) {
-    b = static_cast<std::uint8_t>(byte(engine));
-  }
-  return bytes;
-}
+using testing_support::random_bytes;
 
 // The first index where two arrays differ (where the shorter ends, for
 // sizes that differ); -1 where none does. Short to print for images.

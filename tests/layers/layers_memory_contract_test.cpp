@@ -20,6 +20,7 @@
 #include "layer_checks.hpp"
 #include "layer_route_list.hpp"
 #include "layers_reference.hpp"
+#include "random_bytes.hpp"
 
 namespace {
 
@@ -28,14 +29,7 @@ using testing_support::GuardedPages;
 
 constexpr std::uint8_t kMarker = 0x5A;
 
-std::vector<std::uint8_t> random_bytes(std::size_t count, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::vector<std::uint8_t> bytes(count);
-  for (std::uint8_t &byte : bytes) {
-    byte = static_cast<std::uint8_t>(generator());
-  }
-  return bytes;
-}
+using testing_support::random_bytes;
 
 // What the byte-by-byte form leaves in `result` (which starts as `before`).
 std::vector<std::uint8_t> expected_flat(int mode, std::int64_t length,
