@@ -166,12 +166,24 @@ template <int Channels> int uniform_alpha(Pixels32 pixels) {
   }
 }
 
+// A call's opacity as a byte and in every 32-bit lane, made once before
+// the loop: made in the block, the broadcast sat on the path only blocks of
+// varying alpha take, and the compiler repeated it every sixteen pixels.
+struct BlockOpacity {
+  unsigned byte;
+  Pixels32 lanes;
+
+  explicit BlockOpacity(unsigned opacity)
+      : byte(opacity), lanes(splat<Pixels32>(opacity)) {}
+};
+
 // Atop, every value of a pixel in its own 32-bit lane: the sums reach
 // 255 * 65025. Inlined into each loop, as over_pixels: called once a block,
 // it would cost a call and its constants again every sixteen pixels.
 template <class L, class M, int Tc>
-[[gnu::always_inline]] inline Pixels32 atop_pixels(Pixels32 t, Pixels32 b,
-                                                   unsigned opacity) {
+[[gnu::always_inline]] inline Pixels32
+atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
+  const unsigned opacity = opacities.byte;
   const int top_alpha = uniform_alpha<Tc>(t);
   if (opacity == 0 || top_alpha == 0) {
     return b; // P = 0: the bottom as it is.
@@ -185,7 +197,7 @@ template <class L, class M, int Tc>
         });
     return (mixed & ~kAlpha) | (b & kAlpha);
   }
-  const Pixels32 weight = (t >> 24) * opacity; // P
+  const Pixels32 weight = (t >> 24) * opacities.lanes; // P
   const Pixels32 rest = 65025 - weight;
   Pixels32 out = b & kAlpha;
   for (int c = 0; c < 3; ++c) {
@@ -197,18 +209,19 @@ template <class L, class M, int Tc>
 
 // Over onto an RGBA bottom: the sums reach 255 * 16581375 < 2^32.
 template <class L, class M, int Tc>
-[[gnu::always_inline]] inline Pixels32 over_pixels(Pixels32 t, Pixels32 b,
-                                                   unsigned opacity) {
+[[gnu::always_inline]] inline Pixels32
+over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   if (uniform_alpha<4>(b) == 255) {
-    return atop_pixels<L, M, Tc>(t, b, opacity); // an opaque bottom
+    return atop_pixels<L, M, Tc>(t, b, opacities); // an opaque bottom
   }
+  const unsigned opacity = opacities.byte;
   if (opacity == 0 || uniform_alpha<Tc>(t) == 0) {
     // P = 0: the bottom, but nothing where it is empty too.
     return b & std::bit_cast<Pixels32>(b >= 0x01000000U);
   }
   const Pixels32 r = mode_values<L, M>(t, b);
   const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
-  const Pixels32 weight = top_alpha * opacity; // P
+  const Pixels32 weight = top_alpha * opacities.lanes; // P
   const Pixels32 rest = 65025 - weight;
   const Pixels32 bottom_alpha = b >> 24;
   const Pixels32 y = 255 * weight + bottom_alpha * rest;
@@ -233,14 +246,14 @@ template <class L, class M, int Tc>
 template <class L, class M, Operator Op, int Tc, int Bc>
 [[gnu::always_inline]] inline Pixels32
 composite_block(std::ptrdiff_t p, const std::uint8_t *top,
-                const std::uint8_t *bottom, unsigned opacity) {
+                const std::uint8_t *bottom, const BlockOpacity &opacities) {
   const Pixels32 t = load_pixels<Tc>(top + p * Tc);
   const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
   if constexpr (Op == Operator::atop) {
-    return atop_pixels<L, M, Tc>(t, b, opacity);
+    return atop_pixels<L, M, Tc>(t, b, opacities);
   } else {
     static_assert(Bc == 4, "over onto an opaque bottom is atop");
-    return over_pixels<L, M, Tc>(t, b, opacity);
+    return over_pixels<L, M, Tc>(t, b, opacities);
   }
 }
 
@@ -263,10 +276,11 @@ bool composite_streaming(std::int32_t pixels, const std::uint8_t *top,
     composite_pixels_one_by_one<M>(Op, 0, head, top, Tc, bottom, 4, result,
                                    opacity);
     using Vectors = std::array<typename L::Bytes, 64 / L::kCount>;
+    const BlockOpacity opacities(opacity);
     std::ptrdiff_t p = head;
     for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
       const auto line = std::bit_cast<Vectors>(
-          composite_block<L, M, Op, Tc, 4>(p, top, bottom, opacity));
+          composite_block<L, M, Op, Tc, 4>(p, top, bottom, opacities));
       for (std::size_t k = 0; k < line.size(); ++k) {
         L::store_streaming(result + p * 4 + k * L::kCount, line[k]);
       }
@@ -290,10 +304,11 @@ void composite_in_blocks(std::int32_t pixels, const std::uint8_t *top,
       return;
     }
   }
+  const BlockOpacity opacities(opacity);
   std::ptrdiff_t p = 0;
   for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
     store_pixels<Bc>(result + p * Bc, composite_block<L, M, Op, Tc, Bc>(
-                                          p, top, bottom, opacity));
+                                          p, top, bottom, opacities));
   }
   composite_pixels_one_by_one<M>(Op, p, pixels, top, Tc, bottom, Bc, result,
                                  opacity);
