@@ -99,7 +99,7 @@ TEST_P(UniformBlocksTest, RunsOfUniformAlphaAndOnePixelOff) {
             const int top_alpha = tc == 4 ? top[p * 4 + 3] : 255;
             const int bottom_alpha = bc == 4 ? bottom[p * 4 + 3] : 255;
             for (int c = 0; c < bc; ++c) {
-              const auto at = static_cast<std::size_t>(p * bc + c);
+              const std::size_t at = static_cast<std::size_t>(p) * bc + c;
               if (result[at] != expected[at] && ++mismatches <= 5) {
                 ADD_FAILURE()
                     << "via " << route.via << ", mode "
