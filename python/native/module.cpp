@@ -530,11 +530,23 @@ byteblend::Operator parse_operator(nb::handle blend_operator) {
           .c_str());
 }
 
+// Python's bool, or numpy's (np.bool_, np.bool in numpy 2), which is no
+// subclass of int but converts to a float all the same.
+bool is_a_bool(nb::handle value) {
+  if (PyBool_Check(value.ptr()) != 0) {
+    return true;
+  }
+  const nb::handle type = value.type();
+  const std::string name = text_of(type.attr("__name__"));
+  return (name == "bool_" || name == "bool") &&
+         text_of(type.attr("__module__")) == "numpy";
+}
+
 // An opacity from 0 (the bottom only) to 1 (all of the blend): any real
 // number (numpy's too) but a bool.
 double opacity_of(nb::handle opacity) {
   const char *const needed = "opacity must be a number from 0 to 1";
-  if (PyBool_Check(opacity.ptr()) != 0) {
+  if (is_a_bool(opacity)) {
     throw nb::type_error(needed);
   }
   const double value = PyFloat_AsDouble(opacity.ptr());

@@ -118,6 +118,7 @@ REFUSED_OPACITIES = {
     "a string": ("0.5", TypeError, r"from 0 to 1, not str$"),
     "None": (None, TypeError, r"not NoneType$"),
     "a bool": (True, TypeError, r"from 0 to 1$"),
+    "numpy's bool": (np.True_, TypeError, r"from 0 to 1$"),
 }
 
 
