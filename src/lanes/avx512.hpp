@@ -126,6 +126,53 @@ struct Avx512Lanes {
                              kZeroes | (4 * j + 1), kZeroes | (4 * j));
   }
 
+  // The scale of the values that on_normalized_floats hands its formula.
+  static constexpr float kNormalizedScale = 0x1p32F;
+
+  // Runs f on x / 255 and y / 255, each correctly rounded and scaled by
+  // kNormalizedScale, as on_floats runs it but with no arithmetic
+  // beyond the widening. In binary, x / 255 is x times 0x1.010101...p-8,
+  // the byte repeated without end. The widening shuffle repeats each byte
+  // into all four bytes of its dword, x * 0x01010101: that expansion cut
+  // after four copies, scaled by 2^32. For x of k bits (1..8) the value
+  // has 24 + k bits, and a float keeps 24: the conversion drops the last
+  // copy of x, at least half of the last kept place, and the copies beyond
+  // the cut make the dropped part of x / 255 more than half, so x / 255
+  // rounds up to nearest (normalized_scale.hpp). Converting with rounding
+  // upward does the same (to nearest, the conversion would see an exact tie for
+  // x a power of two and round down); zero stays zero. The rounding is the
+  // instruction's own, whatever MXCSR says. The exhaustive tests confirm it for
+  // every byte. The value needs all 32 bits, hence the unsigned conversion.
+  template <class F> static Bytes on_normalized_floats(Bytes x, Bytes y, F f) {
+    const __m512i xv = std::bit_cast<__m512i>(x);
+    const __m512i yv = std::bit_cast<__m512i>(y);
+    // The zero-masking form keeps GCC 12 from warning about the undefined
+    // source of the plain one.
+    const auto normalized = [](__m512i repeated) {
+      constexpr __mmask16 kAll = 0xFFFF;
+      return std::bit_cast<Floats>(_mm512_maskz_cvt_roundepu32_ps(
+          kAll, repeated, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
+    };
+    __m512i quarters[4];
+    for (int j = 0; j < 4; ++j) {
+      const __m512i repeat = quarter_of_each_lane_repeated(j);
+      quarters[j] = std::bit_cast<__m512i>(
+          f(normalized(_mm512_shuffle_epi8(xv, repeat)),
+            normalized(_mm512_shuffle_epi8(yv, repeat))));
+    }
+    return std::bit_cast<Bytes>(
+        _mm512_packus_epi16(_mm512_packs_epi32(quarters[0], quarters[1]),
+                            _mm512_packs_epi32(quarters[2], quarters[3])));
+  }
+
+  // The shuffle that puts byte 4j + m of each 128-bit lane into all four
+  // bytes of the lane's dword m.
+  static __m512i quarter_of_each_lane_repeated(int j) {
+    constexpr int kEveryByte = 0x01010101;
+    return _mm512_set4_epi32(kEveryByte * (4 * j + 3), kEveryByte * (4 * j + 2),
+                             kEveryByte * (4 * j + 1), kEveryByte * (4 * j));
+  }
+
   static Floats divide_by_255(Floats x) {
     return divide_by_255_with_fma(x, [](Floats a, Floats b, Floats c) {
       return std::bit_cast<Floats>(_mm512_fmadd_ps(std::bit_cast<__m512>(a),
