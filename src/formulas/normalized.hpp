@@ -27,18 +27,19 @@ struct Screen {
 
 // Bottom values 0..127 multiply: round(2 t b / 255). Bottom values 128..255
 // screen: 255 - round(2 (255 - t)(255 - b) / 255), the same product on the
-// inverted values, inverted. Inverting a byte is XOR with 255, so one mask
-// (255 where b >= 128, else 0) chooses the branch for every lane without a
-// select. In both branches one factor is at most 127.
+// inverted values, inverted. Inverting a byte is subtracting it from 255,
+// in the lanes whose bottom value is 128 or more. In both branches the
+// bottom factor is at most 127, which lets the kit form each product plus
+// the 64 that the rounding needs in one byte multiply-add.
 struct Overlay {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
-    const typename L::Bytes screens = L::where_at_least_128(b);
-    const typename L::Bytes product =
-        L::on_words(t ^ screens, b ^ screens, [](auto x, auto y) {
-          return divide_by_255_rounded_doubled<L>(x * y);
+    const typename L::Bytes product = L::on_products_plus(
+        L::complement_where_at_least_128(t, b),
+        L::complement_where_at_least_128(b, b), 64, [](auto p_plus_64) {
+          return divide_by_255_rounded_doubled_from_p_plus_64<L>(p_plus_64);
         });
-    return product ^ screens;
+    return L::complement_where_at_least_128(product, b);
   }
 };
 

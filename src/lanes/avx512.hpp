@@ -89,6 +89,34 @@ struct Avx512Lanes {
     return std::bit_cast<Bytes>(v >= 128);
   }
 
+  // 255 - v in the lanes whose selector is 128 or more, else v: a
+  // subtraction from 255 under the mask of the selectors' high bits.
+  static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {
+    const __m512i vv = std::bit_cast<__m512i>(v);
+    return std::bit_cast<Bytes>(_mm512_mask_sub_epi8(
+        vv, _mm512_movepi8_mask(std::bit_cast<__m512i>(selector)),
+        _mm512_set1_epi8(-1), vv));
+  }
+
+  // Runs f on the 16-bit products x * y + c, for y and c at most 127, and
+  // packs its words back to bytes as on_words does. One byte multiply-add
+  // (vpmaddubsw) forms each: x and c interleaved as unsigned bytes, y and 1
+  // as signed ones, so y and c must fit a signed byte; x * y + c < 2^15
+  // then, and the sum never saturates.
+  template <class F>
+  static Bytes on_products_plus(Bytes x, Bytes y, std::uint8_t c, F f) {
+    const __m512i xv = std::bit_cast<__m512i>(x);
+    const __m512i yv = std::bit_cast<__m512i>(y);
+    const __m512i cs = _mm512_set1_epi8(static_cast<char>(c));
+    const __m512i ones = _mm512_set1_epi8(1);
+    const Words low = f(std::bit_cast<Words>(_mm512_maddubs_epi16(
+        _mm512_unpacklo_epi8(xv, cs), _mm512_unpacklo_epi8(yv, ones))));
+    const Words high = f(std::bit_cast<Words>(_mm512_maddubs_epi16(
+        _mm512_unpackhi_epi8(xv, cs), _mm512_unpackhi_epi8(yv, ones))));
+    return std::bit_cast<Bytes>(_mm512_packus_epi16(
+        std::bit_cast<__m512i>(low), std::bit_cast<__m512i>(high)));
+  }
+
   // The high 16 bits of each 32-bit product of 16-bit lanes.
   static Words multiply_high(Words a, std::uint16_t b) {
     return std::bit_cast<Words>(_mm512_mulhi_epu16(

@@ -48,6 +48,17 @@ struct ScalarLanes {
     return f(x, y);
   }
 
+  // 255 - v where the selector is 128 or more, else v.
+  static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {
+    return v ^ where_at_least_128(selector);
+  }
+
+  // Runs f on x * y + c, for y and c at most 127.
+  template <class F>
+  static Bytes on_products_plus(Bytes x, Bytes y, std::int32_t c, F f) {
+    return f(x * y + c);
+  }
+
   // The high 16 bits of the 32-bit product of two 16-bit values.
   static std::int32_t multiply_high(std::int32_t a, std::int32_t b) {
     return (a * b) >> 16;

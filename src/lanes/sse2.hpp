@@ -71,6 +71,19 @@ struct Sse2Lanes {
     return std::bit_cast<Bytes>(v >= 128);
   }
 
+  // 255 - v in the lanes whose selector is 128 or more, else v.
+  static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {
+    return v ^ where_at_least_128(selector);
+  }
+
+  // Runs f on the 16-bit products x * y + c, for y and c at most 127, and
+  // packs its words back to bytes as on_words does. (SSE2 has no byte
+  // multiply-add: a word multiply and an addition.)
+  template <class F>
+  static Bytes on_products_plus(Bytes x, Bytes y, std::uint8_t c, F f) {
+    return on_words(x, y, [c, &f](Words a, Words b) { return f(a * b + c); });
+  }
+
   // The high 16 bits of each 32-bit product of 16-bit lanes.
   static Words multiply_high(Words a, std::uint16_t b) {
     return std::bit_cast<Words>(_mm_mulhi_epu16(
