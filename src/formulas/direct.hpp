@@ -17,9 +17,11 @@ template <class L, class W> W divide_by_255_rounded(W p) {
   return L::multiply_high(p + 128, 257);
 }
 
-// round(2 p / 255) the same way: (2 p + 128) * 257 = (p + 64) * 514.
-template <class L, class W> W divide_by_255_rounded_doubled(W p) {
-  return L::multiply_high(p + 64, 514);
+// round(2 p / 255) the same way: (2 p + 128) * 257 = (p + 64) * 514. It
+// takes p + 64, which a kit's on_products_plus forms with the product.
+template <class L, class W>
+W divide_by_255_rounded_doubled_from_p_plus_64(W p_plus_64) {
+  return L::multiply_high(p_plus_64, 514);
 }
 
 // t * b / 255 rounded to the nearest integer (never halfway).

@@ -27,21 +27,30 @@ struct Screen {
 
 // Bottom values 0..127 multiply: round(2 t b / 255). Bottom values 128..255
 // screen: 255 - round(2 (255 - t)(255 - b) / 255), the same product on the
-// inverted values, inverted. Inverting a byte is XOR with 255, so one mask
-// (255 where b >= 128, else 0) chooses the branch for every lane without a
-// select. In both branches one factor is at most 127.
+// inverted values, inverted. Inverting a byte is subtracting it from 255,
+// in the lanes whose bottom value is 128 or more. In both branches the
+// bottom factor is at most 127, which lets the kit form each product plus
+// the 64 that the rounding needs in one byte multiply-add.
 struct Overlay {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
-    const typename L::Bytes screens = L::where_at_least_128(b);
-    const typename L::Bytes product =
-        L::on_words(t ^ screens, b ^ screens, [](auto x, auto y) {
-          return divide_by_255_rounded_doubled<L>(x * y);
+    const typename L::Bytes product = L::on_products_plus(
+        L::complement_where_at_least_128(t, b),
+        L::complement_where_at_least_128(b, b), 64, [](auto p_plus_64) {
+          return divide_by_255_rounded_doubled_from_p_plus_64<L>(p_plus_64);
         });
-    return product ^ screens;
+    return L::complement_where_at_least_128(product, b);
   }
 };
 
+// Dodge and burn take T = t / 255 and B = b / 255 from the lane kit's
+// on_normalized_floats, correctly rounded as in the defined route but
+// scaled by L::kNormalizedScale, a power of two, which moves no rounding:
+// S - T with S = L::kNormalizedScale is 1 - T rounded and scaled, and the
+// quotient of two scaled values is the defined quotient itself. The AVX-512
+// kit gets the scaled values from its widening alone, where the division by
+// 255 takes a multiply and a fused multiply-add.
+//
 // The fixed results at t = 255 (dodge) and t = 0 (burn) come out of the
 // general route without a select. These kernels run with every
 // floating-point exception masked (float_environment.hpp), so the division
@@ -61,23 +70,14 @@ struct Overlay {
 struct ColorDodge {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
-    return L::on_floats(t, b, [](auto top, auto bottom) {
+    return L::on_normalized_floats(t, b, [](auto top, auto bottom) {
       using Floats = decltype(top);
-      const Floats q =
-          L::divide_by_255(bottom) / (1.0F - L::divide_by_255(top));
+      const Floats q = bottom / (L::kNormalizedScale - top);
       const Floats s = L::multiply_add(q, Floats{} + 255.0F, Floats{} + 0.5F);
       return L::truncate(L::lesser(s, Floats{} + 255.0F));
     });
   }
 };
-
-// Burn's divisor T = t / 255 may come from a single multiply by the float
-// just below 1/255 instead of the correctly rounded division (a multiply and
-// a fused multiply-add, or a divide): no pair's byte moves. A search of the
-// floats near 1/255 found this one, and the exhaustive tests prove it on
-// every route; 1/255 itself moves 30 pairs, and dodge has no such constant.
-constexpr float kJustBelowReciprocalOf255 = 0x1.0101p-8F;
-static_assert(kJustBelowReciprocalOf255 < 1.0F / 255.0F);
 
 // 1 - (1 - B) / T, scaled by 255, plus 0.5, truncated (toward zero, also
 // below zero); negative results become 0 on the way back to bytes.
@@ -85,10 +85,9 @@ static_assert(kJustBelowReciprocalOf255 < 1.0F / 255.0F);
 struct ColorBurn {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
-    return L::on_floats(t, b, [](auto top, auto bottom) {
+    return L::on_normalized_floats(t, b, [](auto top, auto bottom) {
       using Floats = decltype(top);
-      const Floats q =
-          (1.0F - L::divide_by_255(bottom)) / (top * kJustBelowReciprocalOf255);
+      const Floats q = (L::kNormalizedScale - bottom) / top;
       return L::truncate(
           L::multiply_add(q, Floats{} - 255.0F, Floats{} + 255.5F));
     });

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "fma_division.hpp"
+#include "normalized_scale.hpp"
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
@@ -73,6 +74,30 @@ struct Avx2Lanes {
     return std::bit_cast<Bytes>(v >= 128);
   }
 
+  // 255 - v in the lanes whose selector is 128 or more, else v.
+  static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {
+    return v ^ where_at_least_128(selector);
+  }
+
+  // Runs f on the 16-bit products x * y + c, for y and c at most 127, and
+  // packs its words back to bytes as on_words does. One byte multiply-add
+  // (vpmaddubsw) forms each: x and c interleaved as unsigned bytes, y and 1
+  // as signed ones, so y and c must fit a signed byte; x * y + c < 2^15
+  // then, and the sum never saturates.
+  template <class F>
+  static Bytes on_products_plus(Bytes x, Bytes y, std::uint8_t c, F f) {
+    const __m256i xv = std::bit_cast<__m256i>(x);
+    const __m256i yv = std::bit_cast<__m256i>(y);
+    const __m256i cs = _mm256_set1_epi8(static_cast<char>(c));
+    const __m256i ones = _mm256_set1_epi8(1);
+    const Words low = f(std::bit_cast<Words>(_mm256_maddubs_epi16(
+        _mm256_unpacklo_epi8(xv, cs), _mm256_unpacklo_epi8(yv, ones))));
+    const Words high = f(std::bit_cast<Words>(_mm256_maddubs_epi16(
+        _mm256_unpackhi_epi8(xv, cs), _mm256_unpackhi_epi8(yv, ones))));
+    return std::bit_cast<Bytes>(_mm256_packus_epi16(
+        std::bit_cast<__m256i>(low), std::bit_cast<__m256i>(high)));
+  }
+
   // The high 16 bits of each 32-bit product of 16-bit lanes.
   static Words multiply_high(Words a, std::uint16_t b) {
     return std::bit_cast<Words>(_mm256_mulhi_epu16(
@@ -109,6 +134,46 @@ struct Avx2Lanes {
     const __m128i half =
         _mm_setr_epi32(kZeroes | (4 * j), kZeroes | (4 * j + 1),
                        kZeroes | (4 * j + 2), kZeroes | (4 * j + 3));
+    return _mm256_broadcastsi128_si256(half);
+  }
+
+  // The scale of the values that on_normalized_floats hands its formula.
+  static constexpr float kNormalizedScale = kScaleOfCopies;
+
+  // Runs f on x / 255 and y / 255, each correctly rounded and scaled by
+  // kNormalizedScale, as on_floats runs it. The widening shuffle copies each
+  // byte into the low three bytes of its dword, x * 0x010101, and the rest
+  // is normalized_from_copies (normalized_scale.hpp) in one fused
+  // multiply-add, where x / 255 takes a multiply and a fused multiply-add.
+  template <class F> static Bytes on_normalized_floats(Bytes x, Bytes y, F f) {
+    const __m256i xv = std::bit_cast<__m256i>(x);
+    const __m256i yv = std::bit_cast<__m256i>(y);
+    const auto normalized = [](__m256i copies) {
+      const Floats w = std::bit_cast<Floats>(_mm256_cvtepi32_ps(copies));
+      return multiply_add(w, Floats{} + 1.0F / kScaleOfCopies, w);
+    };
+    __m256i quarters[4];
+    for (int j = 0; j < 4; ++j) {
+      const __m256i copy = quarter_of_each_half_copied(j);
+      quarters[j] =
+          std::bit_cast<__m256i>(f(normalized(_mm256_shuffle_epi8(xv, copy)),
+                                   normalized(_mm256_shuffle_epi8(yv, copy))));
+    }
+    return std::bit_cast<Bytes>(
+        _mm256_packus_epi16(_mm256_packs_epi32(quarters[0], quarters[1]),
+                            _mm256_packs_epi32(quarters[2], quarters[3])));
+  }
+
+  // The shuffle that puts byte 4j + m of each 128-bit half into the low
+  // three bytes of the half's dword m and zeroes the high byte.
+  static __m256i quarter_of_each_half_copied(int j) {
+    constexpr int kHighByteZero = static_cast<int>(0x80000000U);
+    constexpr int kLowThreeBytes = 0x010101;
+    const auto index = [](int byte) {
+      return kHighByteZero | (kLowThreeBytes * byte);
+    };
+    const __m128i half = _mm_setr_epi32(index(4 * j), index(4 * j + 1),
+                                        index(4 * j + 2), index(4 * j + 3));
     return _mm256_broadcastsi128_si256(half);
   }
 

@@ -89,6 +89,34 @@ struct Avx512Lanes {
     return std::bit_cast<Bytes>(v >= 128);
   }
 
+  // 255 - v in the lanes whose selector is 128 or more, else v: a
+  // subtraction from 255 under the mask of the selectors' high bits.
+  static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {
+    const __m512i vv = std::bit_cast<__m512i>(v);
+    return std::bit_cast<Bytes>(_mm512_mask_sub_epi8(
+        vv, _mm512_movepi8_mask(std::bit_cast<__m512i>(selector)),
+        _mm512_set1_epi8(-1), vv));
+  }
+
+  // Runs f on the 16-bit products x * y + c, for y and c at most 127, and
+  // packs its words back to bytes as on_words does. One byte multiply-add
+  // (vpmaddubsw) forms each: x and c interleaved as unsigned bytes, y and 1
+  // as signed ones, so y and c must fit a signed byte; x * y + c < 2^15
+  // then, and the sum never saturates.
+  template <class F>
+  static Bytes on_products_plus(Bytes x, Bytes y, std::uint8_t c, F f) {
+    const __m512i xv = std::bit_cast<__m512i>(x);
+    const __m512i yv = std::bit_cast<__m512i>(y);
+    const __m512i cs = _mm512_set1_epi8(static_cast<char>(c));
+    const __m512i ones = _mm512_set1_epi8(1);
+    const Words low = f(std::bit_cast<Words>(_mm512_maddubs_epi16(
+        _mm512_unpacklo_epi8(xv, cs), _mm512_unpacklo_epi8(yv, ones))));
+    const Words high = f(std::bit_cast<Words>(_mm512_maddubs_epi16(
+        _mm512_unpackhi_epi8(xv, cs), _mm512_unpackhi_epi8(yv, ones))));
+    return std::bit_cast<Bytes>(_mm512_packus_epi16(
+        std::bit_cast<__m512i>(low), std::bit_cast<__m512i>(high)));
+  }
+
   // The high 16 bits of each 32-bit product of 16-bit lanes.
   static Words multiply_high(Words a, std::uint16_t b) {
     return std::bit_cast<Words>(_mm512_mulhi_epu16(
@@ -124,6 +152,53 @@ struct Avx512Lanes {
     constexpr int kZeroes = static_cast<int>(0x80808000U);
     return _mm512_set4_epi32(kZeroes | (4 * j + 3), kZeroes | (4 * j + 2),
                              kZeroes | (4 * j + 1), kZeroes | (4 * j));
+  }
+
+  // The scale of the values that on_normalized_floats hands its formula.
+  static constexpr float kNormalizedScale = 0x1p32F;
+
+  // Runs f on x / 255 and y / 255, each correctly rounded and scaled by
+  // kNormalizedScale, as on_floats runs it but with no arithmetic
+  // beyond the widening. In binary, x / 255 is x times 0x1.010101...p-8,
+  // the byte repeated without end. The widening shuffle repeats each byte
+  // into all four bytes of its dword, x * 0x01010101: that expansion cut
+  // after four copies, scaled by 2^32. For x of k bits (1..8) the value
+  // has 24 + k bits, and a float keeps 24: the conversion drops the last
+  // copy of x, at least half of the last kept place, and the copies beyond
+  // the cut make the dropped part of x / 255 more than half, so x / 255
+  // rounds up to nearest (normalized_scale.hpp). Converting with rounding
+  // upward does the same (to nearest, the conversion would see an exact tie for
+  // x a power of two and round down); zero stays zero. The rounding is the
+  // instruction's own, whatever MXCSR says. The exhaustive tests confirm it for
+  // every byte. The value needs all 32 bits, hence the unsigned conversion.
+  template <class F> static Bytes on_normalized_floats(Bytes x, Bytes y, F f) {
+    const __m512i xv = std::bit_cast<__m512i>(x);
+    const __m512i yv = std::bit_cast<__m512i>(y);
+    // The zero-masking form keeps GCC 12 from warning about the undefined
+    // source of the plain one.
+    const auto normalized = [](__m512i repeated) {
+      constexpr __mmask16 kAll = 0xFFFF;
+      return std::bit_cast<Floats>(_mm512_maskz_cvt_roundepu32_ps(
+          kAll, repeated, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
+    };
+    __m512i quarters[4];
+    for (int j = 0; j < 4; ++j) {
+      const __m512i repeat = quarter_of_each_lane_repeated(j);
+      quarters[j] = std::bit_cast<__m512i>(
+          f(normalized(_mm512_shuffle_epi8(xv, repeat)),
+            normalized(_mm512_shuffle_epi8(yv, repeat))));
+    }
+    return std::bit_cast<Bytes>(
+        _mm512_packus_epi16(_mm512_packs_epi32(quarters[0], quarters[1]),
+                            _mm512_packs_epi32(quarters[2], quarters[3])));
+  }
+
+  // The shuffle that puts byte 4j + m of each 128-bit lane into all four
+  // bytes of the lane's dword m.
+  static __m512i quarter_of_each_lane_repeated(int j) {
+    constexpr int kEveryByte = 0x01010101;
+    return _mm512_set4_epi32(kEveryByte * (4 * j + 3), kEveryByte * (4 * j + 2),
+                             kEveryByte * (4 * j + 1), kEveryByte * (4 * j));
   }
 
   static Floats divide_by_255(Floats x) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "../clamp.hpp"
+#include "normalized_scale.hpp"
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
@@ -47,6 +48,17 @@ struct ScalarLanes {
     return f(x, y);
   }
 
+  // 255 - v where the selector is 128 or more, else v.
+  static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {
+    return v ^ where_at_least_128(selector);
+  }
+
+  // Runs f on x * y + c, for y and c at most 127.
+  template <class F>
+  static Bytes on_products_plus(Bytes x, Bytes y, std::int32_t c, F f) {
+    return f(x * y + c);
+  }
+
   // The high 16 bits of the 32-bit product of two 16-bit values.
   static std::int32_t multiply_high(std::int32_t a, std::int32_t b) {
     return (a * b) >> 16;
@@ -58,6 +70,21 @@ struct ScalarLanes {
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {
     return maximum(
         minimum(f(static_cast<float>(x), static_cast<float>(y)), 255), 0);
+  }
+
+  // The scale of the values that on_normalized_floats hands its formula.
+  static constexpr float kNormalizedScale = kScaleOfCopies;
+
+  // Runs f on x / 255 and y / 255, each correctly rounded and scaled by
+  // kNormalizedScale (normalized_scale.hpp); the result comes back as
+  // on_floats returns it.
+  template <class F> static Bytes on_normalized_floats(Bytes x, Bytes y, F f) {
+    constexpr std::int32_t kThreeCopies = 0x010101;
+    return maximum(
+        minimum(f(normalized_from_copies(static_cast<float>(x * kThreeCopies)),
+                  normalized_from_copies(static_cast<float>(y * kThreeCopies))),
+                255),
+        0);
   }
 
   // x / 255 correctly rounded, for x a whole number 0..255.

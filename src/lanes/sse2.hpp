@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "../target_namespace.hpp"
+#include "normalized_scale.hpp"
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
@@ -70,6 +71,19 @@ struct Sse2Lanes {
     return std::bit_cast<Bytes>(v >= 128);
   }
 
+  // 255 - v in the lanes whose selector is 128 or more, else v.
+  static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {
+    return v ^ where_at_least_128(selector);
+  }
+
+  // Runs f on the 16-bit products x * y + c, for y and c at most 127, and
+  // packs its words back to bytes as on_words does. (SSE2 has no byte
+  // multiply-add: a word multiply and an addition.)
+  template <class F>
+  static Bytes on_products_plus(Bytes x, Bytes y, std::uint8_t c, F f) {
+    return on_words(x, y, [c, &f](Words a, Words b) { return f(a * b + c); });
+  }
+
   // The high 16 bits of each 32-bit product of 16-bit lanes.
   static Words multiply_high(Words a, std::uint16_t b) {
     return std::bit_cast<Words>(_mm_mulhi_epu16(
@@ -99,6 +113,49 @@ struct Sse2Lanes {
             __builtin_convertvector(std::bit_cast<Ints>(yi), Floats)));
     }
     // Saturating packs: below 0 gives 0, above 255 gives 255.
+    return std::bit_cast<Bytes>(
+        _mm_packus_epi16(_mm_packs_epi32(quarters[0], quarters[1]),
+                         _mm_packs_epi32(quarters[2], quarters[3])));
+  }
+
+  // The scale of the values that on_normalized_floats hands its formula.
+  static constexpr float kNormalizedScale = kScaleOfCopies;
+
+  // Runs f on x / 255 and y / 255, each correctly rounded and scaled by
+  // kNormalizedScale, as on_floats runs it. The widening interleaves each
+  // byte with itself and then with its zero-extended word, which puts it
+  // into the low three bytes of its dword, x * 0x010101, and
+  // normalized_from_copies (normalized_scale.hpp) takes it from there: a
+  // multiply and an addition, where x / 255 takes a division.
+  template <class F> static Bytes on_normalized_floats(Bytes x, Bytes y, F f) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i xv = std::bit_cast<__m128i>(x);
+    const __m128i yv = std::bit_cast<__m128i>(y);
+    // Words: zero-extended (x) and doubled (x * 0x0101).
+    const __m128i x_words[2] = {_mm_unpacklo_epi8(xv, zero),
+                                _mm_unpackhi_epi8(xv, zero)};
+    const __m128i x_doubled[2] = {_mm_unpacklo_epi8(xv, xv),
+                                  _mm_unpackhi_epi8(xv, xv)};
+    const __m128i y_words[2] = {_mm_unpacklo_epi8(yv, zero),
+                                _mm_unpackhi_epi8(yv, zero)};
+    const __m128i y_doubled[2] = {_mm_unpacklo_epi8(yv, yv),
+                                  _mm_unpackhi_epi8(yv, yv)};
+    const auto normalized = [](__m128i copies) {
+      return normalized_from_copies(
+          std::bit_cast<Floats>(_mm_cvtepi32_ps(copies)));
+    };
+    __m128i quarters[4];
+    for (int k = 0; k < 4; ++k) {
+      const __m128i xd = x_doubled[k / 2];
+      const __m128i xw = x_words[k / 2];
+      const __m128i yd = y_doubled[k / 2];
+      const __m128i yw = y_words[k / 2];
+      const __m128i xi = (k % 2) != 0 ? _mm_unpackhi_epi16(xd, xw)
+                                      : _mm_unpacklo_epi16(xd, xw);
+      const __m128i yi = (k % 2) != 0 ? _mm_unpackhi_epi16(yd, yw)
+                                      : _mm_unpacklo_epi16(yd, yw);
+      quarters[k] = std::bit_cast<__m128i>(f(normalized(xi), normalized(yi)));
+    }
     return std::bit_cast<Bytes>(
         _mm_packus_epi16(_mm_packs_epi32(quarters[0], quarters[1]),
                          _mm_packs_epi32(quarters[2], quarters[3])));
