@@ -22,11 +22,16 @@ template <class L, class W> W divide_by_255_rounded_doubled(W p) {
   return L::multiply_high(p + 64, 514);
 }
 
-// t * b / 255 rounded to the nearest integer (never halfway).
+// t * b / 255 rounded to the nearest integer (never halfway), on byte
+// values held in wider lanes.
+template <class L, class W> W multiply_rounded_words(W t, W b) {
+  return divide_by_255_rounded<L>(t * b);
+}
+
 template <class L>
 typename L::Bytes multiply_rounded(typename L::Bytes t, typename L::Bytes b) {
   return L::on_words(
-      t, b, [](auto x, auto y) { return divide_by_255_rounded<L>(x * y); });
+      t, b, [](auto x, auto y) { return multiply_rounded_words<L>(x, y); });
 }
 
 // t + b, clamped to 255.
@@ -45,10 +50,17 @@ struct Subtraction {
   }
 };
 
+// A formula that computes in 16-bit words may also offer apply_words: the
+// same byte, from byte values held in the kit's words (or in the plain
+// kit's integer), left in those lanes. The layers mix its words with the
+// bottom's by an opacity without packing them to bytes and back.
 struct Multiplication {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
     return multiply_rounded<L>(t, b);
+  }
+  template <class L, class W> static W apply_words(W t, W b) {
+    return multiply_rounded_words<L>(t, b);
   }
 };
 

@@ -16,14 +16,31 @@
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
+// Whether Formula offers its byte in K's words (apply_words).
+template <class Formula, class K>
+concept HasWordsForm = requires(typename K::Bytes v) {
+  Formula::template apply_words<K>(v, v);
+};
+
 // The mode's byte mixed with the bottom's by the opacity, on any lane kit.
+// A formula with a words form is mixed in the words it computes in: one
+// widening and one narrowing a vector instead of two of each.
 template <class Formula> struct MixedWithOpacity {
   unsigned opacity;
 
   template <class K>
   [[nodiscard]] typename K::Bytes apply(typename K::Bytes t,
                                         typename K::Bytes b) const {
-    return mix_with_opacity<K>(Formula::template apply<K>(t, b), b, opacity);
+    if constexpr (HasWordsForm<Formula, K>) {
+      return K::on_words(t, b, [a = opacity](auto tw, auto bw) {
+        using W = decltype(tw);
+        return mix_words_with_opacity<K>(
+            Formula::template apply_words<K>(tw, bw), bw, splat<W>(a),
+            splat<W>(255 - a));
+      });
+    } else {
+      return mix_with_opacity<K>(Formula::template apply<K>(t, b), b, opacity);
+    }
   }
 };
 

@@ -24,15 +24,21 @@ template <class W> W splat(unsigned v) {
   }
 }
 
-// round((a r + (255 - a) b) / 255) for bytes r and b, in 16-bit lanes: the
-// sum is at most 65025, and divide_by_255_rounded, the classic
-// (x + 128 + ((x + 128) >> 8)) >> 8, is exact for every integer up to that.
+// round((a r + rest b) / 255) with rest = 255 - a, for byte values r and b
+// in 16-bit lanes (or wider): the sum is at most 65025, and
+// divide_by_255_rounded, the classic (x + 128 + ((x + 128) >> 8)) >> 8, is
+// exact for every integer up to that.
+template <class L, class W> W mix_words_with_opacity(W r, W b, W a, W rest) {
+  return divide_by_255_rounded<L>(r * a + b * rest);
+}
+
+// The same for bytes r and b.
 template <class L>
 typename L::Bytes mix_with_opacity(typename L::Bytes r, typename L::Bytes b,
                                    unsigned a) {
   return L::on_words(r, b, [a](auto rw, auto bw) {
     using W = decltype(rw);
-    return divide_by_255_rounded<L>(rw * splat<W>(a) + bw * splat<W>(255 - a));
+    return mix_words_with_opacity<L>(rw, bw, splat<W>(a), splat<W>(255 - a));
   });
 }
 
