@@ -46,7 +46,7 @@ template <class Formula> struct MixedWithOpacity {
 
 template <class Blend>
 void mix_one_by_one(std::ptrdiff_t begin, std::ptrdiff_t end,
-                    std::ptrdiff_t stride, const Blend &blend,
+                    std::ptrdiff_t stride, Blend blend,
                     const std::uint8_t *top, const std::uint8_t *bottom,
                     std::uint8_t *result) {
   using S = ScalarLanes;
@@ -57,7 +57,7 @@ void mix_one_by_one(std::ptrdiff_t begin, std::ptrdiff_t end,
 }
 
 template <class L, class Blend>
-typename L::Bytes mix_vector(std::ptrdiff_t at, const Blend &blend,
+typename L::Bytes mix_vector(std::ptrdiff_t at, Blend blend,
                              const std::uint8_t *top,
                              const std::uint8_t *bottom) {
   return blend.template apply<L>(L::load(top + at), L::load(bottom + at));
@@ -66,7 +66,7 @@ typename L::Bytes mix_vector(std::ptrdiff_t at, const Blend &blend,
 // [begin, end) with ordinary stores; both vectors of a step are loaded
 // before either is stored, as in blend_range.
 template <class L, class Blend>
-void mix_range(std::ptrdiff_t begin, std::ptrdiff_t end, const Blend &blend,
+void mix_range(std::ptrdiff_t begin, std::ptrdiff_t end, Blend blend,
                const std::uint8_t *top, const std::uint8_t *bottom,
                std::uint8_t *result) {
   std::ptrdiff_t i = begin;
@@ -87,7 +87,7 @@ void mix_range(std::ptrdiff_t begin, std::ptrdiff_t end, const Blend &blend,
 // As blend_range_streaming: an ordinary head up to a cache line of
 // `result`, whole lines streamed, an ordinary tail, a fence.
 template <class L, class Blend>
-void mix_range_streaming(std::ptrdiff_t end, const Blend &blend,
+void mix_range_streaming(std::ptrdiff_t end, Blend blend,
                          const std::uint8_t *top, const std::uint8_t *bottom,
                          std::uint8_t *result) {
   constexpr std::ptrdiff_t kVectors =
@@ -113,7 +113,7 @@ void mix_range_streaming(std::ptrdiff_t end, const Blend &blend,
 }
 
 template <class L, class Blend>
-void mix_every_byte(std::int32_t length, const Blend &blend,
+void mix_every_byte(std::int32_t length, Blend blend,
                     const std::uint8_t *top, const std::uint8_t *bottom,
                     std::uint8_t *result) {
   if constexpr (L::kStreamingStores) {
@@ -130,7 +130,7 @@ void mix_every_byte(std::int32_t length, const Blend &blend,
 // blend_one_channel does where stores cannot be masked.
 template <class L, class Blend>
 void mix_one_channel(std::ptrdiff_t start, std::int32_t length,
-                     const Blend &blend, const std::uint8_t *top,
+                     Blend blend, const std::uint8_t *top,
                      const std::uint8_t *bottom, std::uint8_t *result) {
   const std::ptrdiff_t end = length;
   if (end <= start) {
