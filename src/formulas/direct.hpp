@@ -24,11 +24,22 @@ W divide_by_255_rounded_doubled_from_p_plus_64(W p_plus_64) {
   return L::multiply_high(p_plus_64, 514);
 }
 
-// t * b / 255 rounded to the nearest integer (never halfway).
+// t * b / 255 rounded to the nearest integer (never halfway), on byte
+// values held in wider lanes.
+template <class L, class W> W multiply_rounded_words(W t, W b) {
+  return divide_by_255_rounded<L>(t * b);
+}
+
+// The same from t and b times 256, as L::on_high_words gives them: the high
+// half of their product is t b itself.
+template <class L, class W> W multiply_rounded_high_words(W t, W b) {
+  return divide_by_255_rounded<L>(L::multiply_high(t, b));
+}
+
 template <class L>
 typename L::Bytes multiply_rounded(typename L::Bytes t, typename L::Bytes b) {
   return L::on_words(
-      t, b, [](auto x, auto y) { return divide_by_255_rounded<L>(x * y); });
+      t, b, [](auto x, auto y) { return multiply_rounded_words<L>(x, y); });
 }
 
 // t + b, clamped to 255.
@@ -47,10 +58,18 @@ struct Subtraction {
   }
 };
 
+// A formula that computes in 16-bit words may also offer its byte in words:
+// apply_words from the byte values in the kit's words (L::on_words), or
+// apply_high_words from the values times 256 (L::on_high_words), either
+// leaving the byte's value in those lanes. The layers mix those words with
+// the bottom's by an opacity without packing them to bytes and back.
 struct Multiplication {
   template <class L>
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
     return multiply_rounded<L>(t, b);
+  }
+  template <class L, class W> static W apply_high_words(W t, W b) {
+    return multiply_rounded_high_words<L>(t, b);
   }
 };
 

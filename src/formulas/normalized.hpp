@@ -23,6 +23,9 @@ struct Screen {
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
     return t + (b - multiply_rounded<L>(t, b));
   }
+  template <class L, class W> static W apply_words(W t, W b) {
+    return t + (b - multiply_rounded_words<L>(t, b));
+  }
 };
 
 // Bottom values 0..127 multiply: round(2 t b / 255). Bottom values 128..255

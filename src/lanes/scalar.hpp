@@ -47,6 +47,11 @@ struct ScalarLanes {
   template <class F> static Bytes on_words(Bytes x, Bytes y, F f) {
     return f(x, y);
   }
+  // The same with each value times 256, as the vector kits' words hold a
+  // byte in their high half.
+  template <class F> static Bytes on_high_words(Bytes x, Bytes y, F f) {
+    return f(x << 8, y << 8);
+  }
 
   // 255 - v where the selector is 128 or more, else v.
   static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {
@@ -59,9 +64,11 @@ struct ScalarLanes {
     return f(x * y + c);
   }
 
-  // The high 16 bits of the 32-bit product of two 16-bit values.
+  // The high 16 bits of the 32-bit product of two values 0..65535 (which
+  // may not fit a signed 32-bit integer).
   static std::int32_t multiply_high(std::int32_t a, std::int32_t b) {
-    return (a * b) >> 16;
+    return static_cast<std::int32_t>(
+        (static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b)) >> 16);
   }
 
   // Runs f on the values as single-precision floats; f returns a 32-bit

@@ -66,6 +66,20 @@ struct Sse2Lanes {
                                                  std::bit_cast<__m128i>(high)));
   }
 
+  // As on_words, with each byte in the high half of its word (x * 256);
+  // f returns words 0..255.
+  template <class F> static Bytes on_high_words(Bytes x, Bytes y, F f) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i xv = std::bit_cast<__m128i>(x);
+    const __m128i yv = std::bit_cast<__m128i>(y);
+    const Words low = f(std::bit_cast<Words>(_mm_unpacklo_epi8(zero, xv)),
+                        std::bit_cast<Words>(_mm_unpacklo_epi8(zero, yv)));
+    const Words high = f(std::bit_cast<Words>(_mm_unpackhi_epi8(zero, xv)),
+                         std::bit_cast<Words>(_mm_unpackhi_epi8(zero, yv)));
+    return std::bit_cast<Bytes>(_mm_packus_epi16(std::bit_cast<__m128i>(low),
+                                                 std::bit_cast<__m128i>(high)));
+  }
+
   // 255 in the lanes whose value is 128 or more, else 0.
   static Bytes where_at_least_128(Bytes v) {
     return std::bit_cast<Bytes>(v >= 128);
@@ -86,8 +100,11 @@ struct Sse2Lanes {
 
   // The high 16 bits of each 32-bit product of 16-bit lanes.
   static Words multiply_high(Words a, std::uint16_t b) {
-    return std::bit_cast<Words>(_mm_mulhi_epu16(
-        std::bit_cast<__m128i>(a), _mm_set1_epi16(static_cast<short>(b))));
+    return multiply_high(a, Words{} + b);
+  }
+  static Words multiply_high(Words a, Words b) {
+    return std::bit_cast<Words>(
+        _mm_mulhi_epu16(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
   }
 
   // Runs f on the values as floats, a quarter of the lanes at a time; f

@@ -16,22 +16,48 @@
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
+// Whether Formula offers its byte in K's words (apply_words,
+// apply_high_words).
+template <class Formula, class K>
+concept HasWordsForm = requires(typename K::Bytes v) {
+  Formula::template apply_words<K>(v, v);
+};
+template <class Formula, class K>
+concept HasHighWordsForm = requires(typename K::Bytes v) {
+  Formula::template apply_high_words<K>(v, v);
+};
+
 // The mode's byte mixed with the bottom's by the opacity, on any lane kit.
+// A formula with a words form is mixed in the words it computes in: one
+// widening and one narrowing a vector instead of two of each.
 template <class Formula> struct MixedWithOpacity {
   unsigned opacity;
 
   template <class K>
   [[nodiscard]] typename K::Bytes apply(typename K::Bytes t,
                                         typename K::Bytes b) const {
-    return mix_with_opacity<K>(Formula::template apply<K>(t, b), b, opacity);
+    if constexpr (HasHighWordsForm<Formula, K>) {
+      return K::on_high_words(t, b, [a = opacity](auto tw, auto bw) {
+        return mix_high_words_with_opacity<K>(
+            Formula::template apply_high_words<K>(tw, bw), bw, a);
+      });
+    } else if constexpr (HasWordsForm<Formula, K>) {
+      return K::on_words(t, b, [a = opacity](auto tw, auto bw) {
+        using W = decltype(tw);
+        return mix_words_with_opacity<K>(
+            Formula::template apply_words<K>(tw, bw), bw, splat<W>(a),
+            splat<W>(255 - a));
+      });
+    } else {
+      return mix_with_opacity<K>(Formula::template apply<K>(t, b), b, opacity);
+    }
   }
 };
 
 template <class Blend>
 void mix_one_by_one(std::ptrdiff_t begin, std::ptrdiff_t end,
-                    std::ptrdiff_t stride, const Blend &blend,
-                    const std::uint8_t *top, const std::uint8_t *bottom,
-                    std::uint8_t *result) {
+                    std::ptrdiff_t stride, Blend blend, const std::uint8_t *top,
+                    const std::uint8_t *bottom, std::uint8_t *result) {
   using S = ScalarLanes;
   for (std::ptrdiff_t i = begin; i < end; i += stride) {
     S::store(result + i,
@@ -40,7 +66,7 @@ void mix_one_by_one(std::ptrdiff_t begin, std::ptrdiff_t end,
 }
 
 template <class L, class Blend>
-typename L::Bytes mix_vector(std::ptrdiff_t at, const Blend &blend,
+typename L::Bytes mix_vector(std::ptrdiff_t at, Blend blend,
                              const std::uint8_t *top,
                              const std::uint8_t *bottom) {
   return blend.template apply<L>(L::load(top + at), L::load(bottom + at));
@@ -49,7 +75,7 @@ typename L::Bytes mix_vector(std::ptrdiff_t at, const Blend &blend,
 // [begin, end) with ordinary stores; both vectors of a step are loaded
 // before either is stored, as in blend_range.
 template <class L, class Blend>
-void mix_range(std::ptrdiff_t begin, std::ptrdiff_t end, const Blend &blend,
+void mix_range(std::ptrdiff_t begin, std::ptrdiff_t end, Blend blend,
                const std::uint8_t *top, const std::uint8_t *bottom,
                std::uint8_t *result) {
   std::ptrdiff_t i = begin;
@@ -70,7 +96,7 @@ void mix_range(std::ptrdiff_t begin, std::ptrdiff_t end, const Blend &blend,
 // As blend_range_streaming: an ordinary head up to a cache line of
 // `result`, whole lines streamed, an ordinary tail, a fence.
 template <class L, class Blend>
-void mix_range_streaming(std::ptrdiff_t end, const Blend &blend,
+void mix_range_streaming(std::ptrdiff_t end, Blend blend,
                          const std::uint8_t *top, const std::uint8_t *bottom,
                          std::uint8_t *result) {
   constexpr std::ptrdiff_t kVectors =
@@ -96,9 +122,8 @@ void mix_range_streaming(std::ptrdiff_t end, const Blend &blend,
 }
 
 template <class L, class Blend>
-void mix_every_byte(std::int32_t length, const Blend &blend,
-                    const std::uint8_t *top, const std::uint8_t *bottom,
-                    std::uint8_t *result) {
+void mix_every_byte(std::int32_t length, Blend blend, const std::uint8_t *top,
+                    const std::uint8_t *bottom, std::uint8_t *result) {
   if constexpr (L::kStreamingStores) {
     if (length >= kStreamingFrom) {
       mix_range_streaming<L>(length, blend, top, bottom, result);
@@ -112,9 +137,9 @@ void mix_every_byte(std::int32_t length, const Blend &blend,
 // up to the last visited index and only the channel's bytes stored, as
 // blend_one_channel does where stores cannot be masked.
 template <class L, class Blend>
-void mix_one_channel(std::ptrdiff_t start, std::int32_t length,
-                     const Blend &blend, const std::uint8_t *top,
-                     const std::uint8_t *bottom, std::uint8_t *result) {
+void mix_one_channel(std::ptrdiff_t start, std::int32_t length, Blend blend,
+                     const std::uint8_t *top, const std::uint8_t *bottom,
+                     std::uint8_t *result) {
   const std::ptrdiff_t end = length;
   if (end <= start) {
     return;

@@ -24,15 +24,41 @@ template <class W> W splat(unsigned v) {
   }
 }
 
-// round((a r + (255 - a) b) / 255) for bytes r and b, in 16-bit lanes: the
-// sum is at most 65025, and divide_by_255_rounded, the classic
-// (x + 128 + ((x + 128) >> 8)) >> 8, is exact for every integer up to that.
+// round((a r + rest b) / 255) with rest = 255 - a, for byte values r and b
+// in 16-bit lanes (or wider): the sum is at most 65025, and
+// divide_by_255_rounded, the classic (x + 128 + ((x + 128) >> 8)) >> 8, is
+// exact for every integer up to that.
+template <class L, class W> W mix_words_with_opacity(W r, W b, W a, W rest) {
+  return divide_by_255_rounded<L>(r * a + b * rest);
+}
+
+// The same with the bottom's words holding b * 256 (L::on_high_words).
+// Where the kit multiplies pairs of bytes (vpmaddubsw), one multiply takes
+// the word (r - 128) + 256 (b - 128), whose two bytes read as signed are
+// those differences (r ^ 128 in the low byte, as r < 256, and b ^ 128 in
+// the high), and the unsigned bytes a and 255 - a, and sums
+// a (r - 128) + (255 - a)(b - 128) = x - 32640 for the x above. That sum is
+// never clamped (its size is at most 255 * 128), and x + 128, what
+// divide_by_255_rounded divides, is the sum plus 32768: its top bit flipped.
+template <class L, class W>
+W mix_high_words_with_opacity(W r, W b, unsigned a) {
+  if constexpr (requires { L::multiply_add_byte_pairs(r, r); }) {
+    const W pairs = r ^ b ^ splat<W>(0x8080);
+    const W sum =
+        L::multiply_add_byte_pairs(splat<W>(a | (255 - a) << 8), pairs);
+    return L::multiply_high(sum ^ splat<W>(0x8000), 257);
+  } else {
+    return mix_words_with_opacity<L>(r, b >> 8, splat<W>(a), splat<W>(255 - a));
+  }
+}
+
+// The same for bytes r and b.
 template <class L>
 typename L::Bytes mix_with_opacity(typename L::Bytes r, typename L::Bytes b,
                                    unsigned a) {
   return L::on_words(r, b, [a](auto rw, auto bw) {
     using W = decltype(rw);
-    return divide_by_255_rounded<L>(rw * splat<W>(a) + bw * splat<W>(255 - a));
+    return mix_words_with_opacity<L>(rw, bw, splat<W>(a), splat<W>(255 - a));
   });
 }
 
