@@ -79,6 +79,12 @@ struct Avx2Lanes {
         std::bit_cast<__m256i>(a), _mm256_set1_epi16(static_cast<short>(b))));
   }
 
+  // The high 16 bits of each 32-bit product of the lanes read as signed.
+  static Words multiply_high_signed(Words a, Words b) {
+    return std::bit_cast<Words>(_mm256_mulhi_epi16(std::bit_cast<__m256i>(a),
+                                                   std::bit_cast<__m256i>(b)));
+  }
+
   // Runs f on the values as floats, a quarter of the lanes at a time; f
   // returns 32-bit integers, which come back as bytes clamped to 0..255.
   // One byte shuffle widens each quarter: quarter j holds bytes 4j..4j+3 of

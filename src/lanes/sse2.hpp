@@ -76,6 +76,12 @@ struct Sse2Lanes {
         std::bit_cast<__m128i>(a), _mm_set1_epi16(static_cast<short>(b))));
   }
 
+  // The high 16 bits of each 32-bit product of the lanes read as signed.
+  static Words multiply_high_signed(Words a, Words b) {
+    return std::bit_cast<Words>(
+        _mm_mulhi_epi16(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
+  }
+
   // Runs f on the values as floats, a quarter of the lanes at a time; f
   // returns 32-bit integers, which come back as bytes clamped to 0..255.
   template <class F> static Bytes on_floats(Bytes x, Bytes y, F f) {

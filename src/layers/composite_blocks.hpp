@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "../element_loop.hpp"
+#include "block_words.hpp"
 #include "composite_scalar.hpp"
 #include "rounding.hpp"
 
@@ -31,7 +32,6 @@ constexpr std::ptrdiff_t kBlockPixels = 16;
 typedef std::uint8_t Block8 __attribute__((vector_size(64)));
 typedef std::uint8_t Block32 __attribute__((vector_size(32)));
 typedef std::uint8_t Block16 __attribute__((vector_size(16)));
-typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
 typedef float PixelsFloat __attribute__((vector_size(64)));
 
 // Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
@@ -169,13 +169,69 @@ template <int Channels> int uniform_alpha(Pixels32 pixels) {
 // A call's opacity as a byte and in every 32-bit lane, made once before
 // the loop: made in the block, the broadcast sat on the path only blocks of
 // varying alpha take, and the compiler repeated it every sixteen pixels.
+// Also, for atop in 16-bit lanes, the opacity in both halves of each lane
+// and the factor that scales a top alpha to the weight of mix_words,
+// round(opacity * 2^31 / 65025).
 struct BlockOpacity {
   unsigned byte;
   Pixels32 lanes;
+  Pixels32 in_both_halves;
+  Pixels32 weight_factor;
 
   explicit BlockOpacity(unsigned opacity)
-      : byte(opacity), lanes(splat<Pixels32>(opacity)) {}
+      : byte(opacity), lanes(splat<Pixels32>(opacity)),
+        in_both_halves(splat<Pixels32>(opacity * 0x10001U)),
+        weight_factor(splat<Pixels32>(static_cast<unsigned>(
+            ((std::uint64_t{opacity} << 32) + 65025) / 130050))) {}
 };
+
+// The mode's values for the block's even and odd bytes in 16-bit lanes,
+// outside a channel mode's channel and in the alpha lanes the bottom's: the
+// integer formulas on those lanes, the others (single precision) on bytes.
+template <class L, class M>
+std::array<PixelWords, 2> mode_words(Pixels32 t, Pixels32 b) {
+  constexpr std::uint32_t kOwn =
+      M::kChannel >= 0 ? 255U << (8 * M::kChannel) : 0x00FFFFFFU;
+  const PixelWords be = even_bytes(b);
+  const PixelWords bo = odd_bytes(b);
+  PixelWords re;
+  PixelWords ro;
+  if constexpr (M::kInFloat) {
+    const Pixels32 r = mode_values<L, M>(t, b);
+    re = even_bytes(r);
+    ro = odd_bytes(r);
+  } else {
+    using W = WordLanes<L>;
+    re = M::Formula::template apply<W>(even_bytes(t), be);
+    ro = M::Formula::template apply<W>(odd_bytes(t), bo);
+  }
+  const PixelWords own_even = even_bytes(splat<Pixels32>(kOwn));
+  const PixelWords own_odd = odd_bytes(splat<Pixels32>(kOwn));
+  if constexpr (M::kChannel >= 0) {
+    re = (re & own_even) | (be & ~own_even);
+  }
+  ro = (ro & own_odd) | (bo & ~own_odd);
+  return {re, ro};
+}
+
+// Atop where the alphas vary: the weight P = At a and its scaled form
+// (mix_words) in both 16-bit halves of each pixel's lane, the scaled one
+// as the high half of At * factor + 2^15, clamped where P = 65025 would
+// make it 2^15.
+template <class L, class M>
+[[gnu::always_inline]] inline Pixels32
+atop_mixed(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
+  const Pixels32 top_alphas = t >> 24;
+  const auto weight =
+      std::bit_cast<PixelWords>(top_alphas * opacities.in_both_halves);
+  const Pixels32 rounded = minimum(top_alphas * opacities.weight_factor + 32768,
+                                   splat<Pixels32>(0x7FFFFFFFU));
+  const auto scaled_weight =
+      std::bit_cast<PixelWords>((rounded >> 16) | (rounded & 0xFFFF0000U));
+  const auto [re, ro] = mode_words<L, M>(t, b);
+  return from_bytes(mix_words<L>(re, even_bytes(b), weight, scaled_weight),
+                    mix_words<L>(ro, odd_bytes(b), weight, scaled_weight));
+}
 
 // Atop, every value of a pixel in its own 32-bit lane: the sums reach
 // 255 * 65025. Inlined into each loop, as over_pixels: called once a block,
@@ -188,23 +244,16 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   if (opacity == 0 || top_alpha == 0) {
     return b; // P = 0: the bottom as it is.
   }
-  const Pixels32 r = mode_values<L, M>(t, b);
   if (top_alpha == 255) {
     // An opaque top, P = 255 a: the flat mix, in 16-bit lanes.
+    const Pixels32 r = mode_values<L, M>(t, b);
     const Pixels32 mixed =
         opacity == 255 ? r : on_lanes<L>(r, b, [opacity](auto rs, auto bs) {
           return mix_with_opacity<L>(rs, bs, opacity);
         });
     return (mixed & ~kAlpha) | (b & kAlpha);
   }
-  const Pixels32 weight = (t >> 24) * opacities.lanes; // P
-  const Pixels32 rest = 65025 - weight;
-  Pixels32 out = b & kAlpha;
-  for (int c = 0; c < 3; ++c) {
-    const Pixels32 n = weight * byte_of(r, c) + rest * byte_of(b, c);
-    out |= divide_by_65025_rounded(n) << (8 * c);
-  }
-  return out;
+  return atop_mixed<L, M>(t, b, opacities);
 }
 
 // Over onto an RGBA bottom: the sums reach 255 * 16581375 < 2^32.
