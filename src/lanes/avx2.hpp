@@ -79,6 +79,11 @@ struct Avx2Lanes {
         std::bit_cast<__m256i>(a), _mm256_set1_epi16(static_cast<short>(b))));
   }
 
+  // (a + b + 1) / 2 rounded down, without overflow: pavgw.
+  static Words average_rounding_up(Words a, Words b) {
+    return std::bit_cast<Words>(
+        _mm256_avg_epu16(std::bit_cast<__m256i>(a), std::bit_cast<__m256i>(b)));
+  }
   // The high 16 bits of each 32-bit product of the lanes read as signed.
   static Words multiply_high_signed(Words a, Words b) {
     return std::bit_cast<Words>(_mm256_mulhi_epi16(std::bit_cast<__m256i>(a),

@@ -76,6 +76,11 @@ struct Sse2Lanes {
         std::bit_cast<__m128i>(a), _mm_set1_epi16(static_cast<short>(b))));
   }
 
+  // (a + b + 1) / 2 rounded down, without overflow: pavgw.
+  static Words average_rounding_up(Words a, Words b) {
+    return std::bit_cast<Words>(
+        _mm_avg_epu16(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
+  }
   // The high 16 bits of each 32-bit product of the lanes read as signed.
   static Words multiply_high_signed(Words a, Words b) {
     return std::bit_cast<Words>(

@@ -52,6 +52,12 @@ template <class L> PixelWords multiply_high_signed(PixelWords x, PixelWords y) {
       x, y, [](auto xs, auto ys) { return L::multiply_high_signed(xs, ys); });
 }
 
+template <class L>
+PixelWords multiply_high_unsigned(PixelWords x, std::uint16_t y) {
+  return on_word_lanes<L>(
+      x, x, [y](auto xs, auto /*unused*/) { return L::multiply_high(xs, y); });
+}
+
 // The lane kit L over PixelWords holding one byte value each, for the
 // formulas that compute in integers. on_words needs no unpacking here, and
 // returns f's words as they are: those formulas keep them within 0..255
@@ -74,20 +80,27 @@ template <class L> struct WordLanes {
     return f(x, y);
   }
   static Words multiply_high(Words a, std::uint16_t b) {
-    return on_word_lanes<L>(a, a, [b](auto as, auto /*unused*/) {
-      return L::multiply_high(as, b);
-    });
+    return multiply_high_unsigned<L>(a, b);
   }
 };
 
 // Atop's colour round((P r + (65025 - P) b) / 65025) in 16-bit lanes: it is
 // b + round(P d / 65025) for d = r - b, and P d needs 25 bits. The weight
-// scaled to 2^15, s = round(At * round(a * 2^31 / 65025) / 2^16) (at most
-// 32767), gives the estimate e = floor(s * 2 d / 2^16), close enough that
-// the remainder x = P d - 65025 e lies in -255..65280. Modulo 2^16 that
-// remainder is P d + 511 e, which 16-bit lanes compute exactly, and x + 255
-// has its top bit set just where x >= 32513, where the rounded quotient is
-// e + 1 rather than e. The tests try every opacity, top alpha and d.
+// scaled to 2^15, s (scaled_weight), gives the estimate
+// e = floor(s * 2 d / 2^16), close enough that the remainder
+// x = P d - 65025 e lies in -255..65280. Modulo 2^16 that remainder is
+// P d + 511 e, which 16-bit lanes compute exactly, and x + 255 has its top
+// bit set just where x >= 32513, where the rounded quotient is e + 1
+// rather than e. The tests try every P = At a and d.
+// s = (P + floor(P * 515 / 2^16) + 1) / 2, within a half of P * 2^15 / 65025,
+// at most 32767: P = 65025 would give 2^15, one too many for a signed lane.
+template <class L> PixelWords scaled_weight(PixelWords weight) {
+  const PixelWords s = on_word_lanes<L>(
+      weight, multiply_high_unsigned<L>(weight, 515),
+      [](auto ws, auto hs) { return L::average_rounding_up(ws, hs); });
+  return minimum(s, splat<PixelWords>(32767));
+}
+
 template <class L>
 PixelWords mix_words(PixelWords r, PixelWords b, PixelWords weight,
                      PixelWords scaled_weight) {

@@ -169,20 +169,15 @@ template <int Channels> int uniform_alpha(Pixels32 pixels) {
 // A call's opacity as a byte and in every 32-bit lane, made once before
 // the loop: made in the block, the broadcast sat on the path only blocks of
 // varying alpha take, and the compiler repeated it every sixteen pixels.
-// Also, for atop in 16-bit lanes, the opacity in both halves of each lane
-// and the factor that scales a top alpha to the weight of mix_words,
-// round(opacity * 2^31 / 65025).
+// Also, for atop in 16-bit lanes, the opacity in both halves of each lane.
 struct BlockOpacity {
   unsigned byte;
   Pixels32 lanes;
   Pixels32 in_both_halves;
-  Pixels32 weight_factor;
 
   explicit BlockOpacity(unsigned opacity)
       : byte(opacity), lanes(splat<Pixels32>(opacity)),
-        in_both_halves(splat<Pixels32>(opacity * 0x10001U)),
-        weight_factor(splat<Pixels32>(static_cast<unsigned>(
-            ((std::uint64_t{opacity} << 32) + 65025) / 130050))) {}
+        in_both_halves(splat<Pixels32>(opacity * 0x10001U)) {}
 };
 
 // The mode's values for the block's even and odd bytes in 16-bit lanes,
@@ -214,23 +209,17 @@ std::array<PixelWords, 2> mode_words(Pixels32 t, Pixels32 b) {
   return {re, ro};
 }
 
-// Atop where the alphas vary: the weight P = At a and its scaled form
-// (mix_words) in both 16-bit halves of each pixel's lane, the scaled one
-// as the high half of At * factor + 2^15, clamped where P = 65025 would
-// make it 2^15.
+// Atop where the alphas vary: the weight P = At a in both 16-bit halves of
+// each pixel's lane.
 template <class L, class M>
 [[gnu::always_inline]] inline Pixels32
 atop_mixed(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
-  const Pixels32 top_alphas = t >> 24;
   const auto weight =
-      std::bit_cast<PixelWords>(top_alphas * opacities.in_both_halves);
-  const Pixels32 rounded = minimum(top_alphas * opacities.weight_factor + 32768,
-                                   splat<Pixels32>(0x7FFFFFFFU));
-  const auto scaled_weight =
-      std::bit_cast<PixelWords>((rounded >> 16) | (rounded & 0xFFFF0000U));
+      std::bit_cast<PixelWords>((t >> 24) * opacities.in_both_halves);
+  const PixelWords scaled = scaled_weight<L>(weight);
   const auto [re, ro] = mode_words<L, M>(t, b);
-  return from_bytes(mix_words<L>(re, even_bytes(b), weight, scaled_weight),
-                    mix_words<L>(ro, odd_bytes(b), weight, scaled_weight));
+  return from_bytes(mix_words<L>(re, even_bytes(b), weight, scaled),
+                    mix_words<L>(ro, odd_bytes(b), weight, scaled));
 }
 
 // Atop, every value of a pixel in its own 32-bit lane: the sums reach
