@@ -68,6 +68,12 @@ struct Avx2Lanes {
         std::bit_cast<__m256i>(low), std::bit_cast<__m256i>(high)));
   }
 
+  // Whether every byte is 0: vptest.
+  static bool every_lane_zero(Bytes v) {
+    const __m256i lanes = std::bit_cast<__m256i>(v);
+    return _mm256_testz_si256(lanes, lanes) != 0;
+  }
+
   // 255 in the lanes whose value is 128 or more, else 0.
   static Bytes where_at_least_128(Bytes v) {
     return std::bit_cast<Bytes>(v >= 128);

@@ -84,6 +84,12 @@ struct Avx512Lanes {
         std::bit_cast<__m512i>(low), std::bit_cast<__m512i>(high)));
   }
 
+  // Whether every byte is 0: one test into a mask.
+  static bool every_lane_zero(Bytes v) {
+    const __m512i lanes = std::bit_cast<__m512i>(v);
+    return _mm512_test_epi64_mask(lanes, lanes) == 0;
+  }
+
   // 255 in the lanes whose value is 128 or more, else 0.
   static Bytes where_at_least_128(Bytes v) {
     return std::bit_cast<Bytes>(v >= 128);

@@ -65,6 +65,13 @@ struct Sse2Lanes {
                                                  std::bit_cast<__m128i>(high)));
   }
 
+  // Whether every byte is 0: a compare with zero and its mask.
+  static bool every_lane_zero(Bytes v) {
+    const __m128i zero_bytes =
+        _mm_cmpeq_epi8(std::bit_cast<__m128i>(v), _mm_setzero_si128());
+    return _mm_movemask_epi8(zero_bytes) == 0xFFFF;
+  }
+
   // 255 in the lanes whose value is 128 or more, else 0.
   static Bytes where_at_least_128(Bytes v) {
     return std::bit_cast<Bytes>(v >= 128);

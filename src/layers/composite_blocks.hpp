@@ -134,35 +134,23 @@ inline Pixels32 byte_of(Pixels32 pixels, int c) {
 
 constexpr std::uint32_t kAlpha = 0xFF000000U;
 
-// Whether every lane is 0: the block's uniform cases are found by one such
-// test of its alpha bytes. Halving keeps it to a few vector instructions.
-inline bool every_lane_zero(Pixels32 lanes) {
-  typedef std::uint64_t Words8 __attribute__((vector_size(64)));
-  typedef std::uint64_t Words4 __attribute__((vector_size(32)));
-  typedef std::uint64_t Words2 __attribute__((vector_size(16)));
-  const auto w8 = std::bit_cast<Words8>(lanes);
-  const Words4 w4 = __builtin_shufflevector(w8, w8, 0, 1, 2, 3) |
-                    __builtin_shufflevector(w8, w8, 4, 5, 6, 7);
-  const Words2 w2 = __builtin_shufflevector(w4, w4, 0, 1) |
-                    __builtin_shufflevector(w4, w4, 2, 3);
-  return (w2[0] | w2[1]) == 0;
-}
-
 // The alpha that every pixel of the block has, or -1 where they differ:
-// one test for both uniform cases. An RGB block is opaque.
-template <int Channels> int uniform_alpha(Pixels32 pixels) {
+// one test for both uniform cases, of the alpha bytes against the first
+// pixel's (the instruction set's vectors OR-ed, then one test of the
+// result). An RGB block is opaque.
+template <class L, int Channels> int uniform_alpha(Pixels32 pixels) {
   if constexpr (Channels == 3) {
     return 255;
   } else {
-    const Pixels32 alphas = pixels & kAlpha;
-    // Where alpha varies, the first and last pixels mostly differ already:
-    // comparing those two spares most such blocks the test of all sixteen.
-    if (alphas[0] != alphas[kBlockPixels - 1]) {
-      return -1;
+    constexpr std::size_t kParts = 64 / L::kCount;
+    using Parts = std::array<typename L::Bytes, kParts>;
+    const auto differences =
+        std::bit_cast<Parts>((pixels ^ pixels[0]) & kAlpha);
+    typename L::Bytes any = differences[0];
+    for (std::size_t k = 1; k < kParts; ++k) {
+      any |= differences[k];
     }
-    return every_lane_zero(alphas ^ alphas[0])
-               ? static_cast<int>(alphas[0] >> 24)
-               : -1;
+    return L::every_lane_zero(any) ? static_cast<int>(pixels[0] >> 24) : -1;
   }
 }
 
@@ -229,7 +217,7 @@ template <class L, class M, int Tc>
 [[gnu::always_inline]] inline Pixels32
 atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   const unsigned opacity = opacities.byte;
-  const int top_alpha = uniform_alpha<Tc>(t);
+  const int top_alpha = uniform_alpha<L, Tc>(t);
   if (opacity == 0 || top_alpha == 0) {
     return b; // P = 0: the bottom as it is.
   }
@@ -249,11 +237,11 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
 template <class L, class M, int Tc>
 [[gnu::always_inline]] inline Pixels32
 over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
-  if (uniform_alpha<4>(b) == 255) {
+  if (uniform_alpha<L, 4>(b) == 255) {
     return atop_pixels<L, M, Tc>(t, b, opacities); // an opaque bottom
   }
   const unsigned opacity = opacities.byte;
-  if (opacity == 0 || uniform_alpha<Tc>(t) == 0) {
+  if (opacity == 0 || uniform_alpha<L, Tc>(t) == 0) {
     // P = 0: the bottom, but nothing where it is empty too.
     return b & std::bit_cast<Pixels32>(b >= 0x01000000U);
   }
