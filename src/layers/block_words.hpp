@@ -22,20 +22,22 @@ namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
 typedef std::uint16_t PixelWords __attribute__((vector_size(64)));
 
-inline PixelWords even_bytes(Pixels32 pixels) {
+[[gnu::always_inline]] inline PixelWords even_bytes(Pixels32 pixels) {
   return std::bit_cast<PixelWords>(pixels & 0x00FF00FFU);
 }
-inline PixelWords odd_bytes(Pixels32 pixels) {
+[[gnu::always_inline]] inline PixelWords odd_bytes(Pixels32 pixels) {
   return std::bit_cast<PixelWords>(pixels) >> 8;
 }
 // The pixels again from their even and odd bytes (each at most 255).
-inline Pixels32 from_bytes(PixelWords even, PixelWords odd) {
+[[gnu::always_inline]] inline Pixels32 from_bytes(PixelWords even,
+                                                  PixelWords odd) {
   return std::bit_cast<Pixels32>(even | (odd << 8));
 }
 
 // f on the lanes as the instruction set's 16-bit vectors.
 template <class L, class F>
-PixelWords on_word_lanes(PixelWords x, PixelWords y, F f) {
+[[gnu::always_inline]] inline PixelWords on_word_lanes(PixelWords x,
+                                                       PixelWords y, F f) {
   constexpr std::size_t kParts = 64 / L::kCount;
   using Parts = std::array<typename L::Words, kParts>;
   const auto xs = std::bit_cast<Parts>(x);
@@ -47,13 +49,16 @@ PixelWords on_word_lanes(PixelWords x, PixelWords y, F f) {
   return std::bit_cast<PixelWords>(results);
 }
 
-template <class L> PixelWords multiply_high_signed(PixelWords x, PixelWords y) {
+template <class L>
+[[gnu::always_inline]] inline PixelWords multiply_high_signed(PixelWords x,
+                                                              PixelWords y) {
   return on_word_lanes<L>(
       x, y, [](auto xs, auto ys) { return L::multiply_high_signed(xs, ys); });
 }
 
 template <class L>
-PixelWords multiply_high_unsigned(PixelWords x, std::uint16_t y) {
+[[gnu::always_inline]] inline PixelWords
+multiply_high_unsigned(PixelWords x, std::uint16_t y) {
   return on_word_lanes<L>(
       x, x, [y](auto xs, auto /*unused*/) { return L::multiply_high(xs, y); });
 }
@@ -66,20 +71,23 @@ template <class L> struct WordLanes {
   using Bytes = PixelWords;
   using Words = PixelWords;
 
-  static Bytes add_saturate(Bytes a, Bytes b) {
+  [[gnu::always_inline]] static Bytes add_saturate(Bytes a, Bytes b) {
     return minimum(a + b, splat<Bytes>(255));
   }
-  static Bytes subtract_saturate(Bytes a, Bytes b) { return maximum(a, b) - b; }
-  static Bytes average_rounding_up(Bytes a, Bytes b) {
+  [[gnu::always_inline]] static Bytes subtract_saturate(Bytes a, Bytes b) {
+    return maximum(a, b) - b;
+  }
+  [[gnu::always_inline]] static Bytes average_rounding_up(Bytes a, Bytes b) {
     return (a + b + 1) >> 1;
   }
-  static Bytes where_at_least_128(Bytes v) {
+  [[gnu::always_inline]] static Bytes where_at_least_128(Bytes v) {
     return std::bit_cast<Bytes>(v >= 128) & 255;
   }
-  template <class F> static Bytes on_words(Bytes x, Bytes y, F f) {
+  template <class F>
+  [[gnu::always_inline]] static Bytes on_words(Bytes x, Bytes y, F f) {
     return f(x, y);
   }
-  static Words multiply_high(Words a, std::uint16_t b) {
+  [[gnu::always_inline]] static Words multiply_high(Words a, std::uint16_t b) {
     return multiply_high_unsigned<L>(a, b);
   }
 };
@@ -94,7 +102,8 @@ template <class L> struct WordLanes {
 // rather than e. The tests try every P = At a and d.
 // s = (P + floor(P * 515 / 2^16) + 1) / 2, within a half of P * 2^15 / 65025,
 // at most 32767: P = 65025 would give 2^15, one too many for a signed lane.
-template <class L> PixelWords scaled_weight(PixelWords weight) {
+template <class L>
+[[gnu::always_inline]] inline PixelWords scaled_weight(PixelWords weight) {
   const PixelWords s = on_word_lanes<L>(
       weight, multiply_high_unsigned<L>(weight, 515),
       [](auto ws, auto hs) { return L::average_rounding_up(ws, hs); });
@@ -102,8 +111,9 @@ template <class L> PixelWords scaled_weight(PixelWords weight) {
 }
 
 template <class L>
-PixelWords mix_words(PixelWords r, PixelWords b, PixelWords weight,
-                     PixelWords scaled_weight) {
+[[gnu::always_inline]] inline PixelWords mix_words(PixelWords r, PixelWords b,
+                                                   PixelWords weight,
+                                                   PixelWords scaled_weight) {
   const PixelWords d = r - b; // modulo 2^16, as every step here
   const PixelWords e = multiply_high_signed<L>(scaled_weight, d + d);
   const PixelWords x = weight * d + e * 511;

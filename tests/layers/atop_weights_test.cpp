@@ -6,7 +6,7 @@
 // which the grids of the other tests would mostly miss.
 #include <gtest/gtest.h>
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -18,13 +18,13 @@ namespace {
 using layers_testing::LayerRoute;
 
 constexpr int kDifferences = 511; // d = -255..255
+constexpr std::size_t kBytes = std::size_t{kDifferences} * 4;
 
 // Pixel k has d = k - 255 in every colour channel, each channel with its
 // own bottom value (all that d allows, in turn); bottom alpha 128.
 struct Layers {
-  std::vector<std::uint8_t> top = std::vector<std::uint8_t>(kDifferences * 4);
-  std::vector<std::uint8_t> bottom =
-      std::vector<std::uint8_t>(kDifferences * 4);
+  std::vector<std::uint8_t> top = std::vector<std::uint8_t>(kBytes);
+  std::vector<std::uint8_t> bottom = std::vector<std::uint8_t>(kBytes);
 
   Layers() {
     for (int k = 0; k < kDifferences; ++k) {
