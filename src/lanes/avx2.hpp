@@ -83,6 +83,12 @@ struct Avx2Lanes {
         std::bit_cast<__m256i>(low), std::bit_cast<__m256i>(high)));
   }
 
+  // Whether every byte is 0: vptest.
+  static bool every_lane_zero(Bytes v) {
+    const __m256i lanes = std::bit_cast<__m256i>(v);
+    return _mm256_testz_si256(lanes, lanes) != 0;
+  }
+
   // 255 in the lanes whose value is 128 or more, else 0.
   static Bytes where_at_least_128(Bytes v) {
     return std::bit_cast<Bytes>(v >= 128);
@@ -125,6 +131,17 @@ struct Avx2Lanes {
   static Words multiply_add_byte_pairs(Words u, Words s) {
     return std::bit_cast<Words>(_mm256_maddubs_epi16(
         std::bit_cast<__m256i>(u), std::bit_cast<__m256i>(s)));
+  }
+
+  // (a + b + 1) / 2 rounded down, without overflow: pavgw.
+  static Words average_rounding_up(Words a, Words b) {
+    return std::bit_cast<Words>(
+        _mm256_avg_epu16(std::bit_cast<__m256i>(a), std::bit_cast<__m256i>(b)));
+  }
+  // The high 16 bits of each 32-bit product of the lanes read as signed.
+  static Words multiply_high_signed(Words a, Words b) {
+    return std::bit_cast<Words>(_mm256_mulhi_epi16(std::bit_cast<__m256i>(a),
+                                                   std::bit_cast<__m256i>(b)));
   }
 
   // Runs f on the values as floats, a quarter of the lanes at a time; f

@@ -98,6 +98,12 @@ struct Avx512Lanes {
         std::bit_cast<__m512i>(low), std::bit_cast<__m512i>(high)));
   }
 
+  // Whether every byte is 0: one test into a mask.
+  static bool every_lane_zero(Bytes v) {
+    const __m512i lanes = std::bit_cast<__m512i>(v);
+    return _mm512_test_epi64_mask(lanes, lanes) == 0;
+  }
+
   // 255 in the lanes whose value is 128 or more, else 0.
   static Bytes where_at_least_128(Bytes v) {
     return std::bit_cast<Bytes>(v >= 128);
@@ -144,6 +150,17 @@ struct Avx512Lanes {
   static Words multiply_add_byte_pairs(Words u, Words s) {
     return std::bit_cast<Words>(_mm512_maddubs_epi16(
         std::bit_cast<__m512i>(u), std::bit_cast<__m512i>(s)));
+  }
+
+  // (a + b + 1) / 2 rounded down, without overflow: pavgw.
+  static Words average_rounding_up(Words a, Words b) {
+    return std::bit_cast<Words>(
+        _mm512_avg_epu16(std::bit_cast<__m512i>(a), std::bit_cast<__m512i>(b)));
+  }
+  // The high 16 bits of each 32-bit product of the lanes read as signed.
+  static Words multiply_high_signed(Words a, Words b) {
+    return std::bit_cast<Words>(_mm512_mulhi_epi16(std::bit_cast<__m512i>(a),
+                                                   std::bit_cast<__m512i>(b)));
   }
 
   // Runs f on the values as floats, a quarter of the lanes at a time; f

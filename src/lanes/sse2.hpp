@@ -80,6 +80,13 @@ struct Sse2Lanes {
                                                  std::bit_cast<__m128i>(high)));
   }
 
+  // Whether every byte is 0: a compare with zero and its mask.
+  static bool every_lane_zero(Bytes v) {
+    const __m128i zero_bytes =
+        _mm_cmpeq_epi8(std::bit_cast<__m128i>(v), _mm_setzero_si128());
+    return _mm_movemask_epi8(zero_bytes) == 0xFFFF;
+  }
+
   // 255 in the lanes whose value is 128 or more, else 0.
   static Bytes where_at_least_128(Bytes v) {
     return std::bit_cast<Bytes>(v >= 128);
@@ -105,6 +112,17 @@ struct Sse2Lanes {
   static Words multiply_high(Words a, Words b) {
     return std::bit_cast<Words>(
         _mm_mulhi_epu16(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
+  }
+
+  // (a + b + 1) / 2 rounded down, without overflow: pavgw.
+  static Words average_rounding_up(Words a, Words b) {
+    return std::bit_cast<Words>(
+        _mm_avg_epu16(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
+  }
+  // The high 16 bits of each 32-bit product of the lanes read as signed.
+  static Words multiply_high_signed(Words a, Words b) {
+    return std::bit_cast<Words>(
+        _mm_mulhi_epi16(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
   }
 
   // Runs f on the values as floats, a quarter of the lanes at a time; f

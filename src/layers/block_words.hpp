@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+// A block of sixteen pixels as 16-bit lanes, two a pixel for its even bytes
+// (red and blue) and two for its odd bytes (green and alpha): a mask and a
+// shift apart from the pixels, where unpacking and packing would take the
+// shuffle unit twice over. WordLanes runs the integer formulas on such
+// lanes, so that a composite mixes the mode's values without packing them
+// into bytes first.
+#ifndef BYTEBLEND_LAYERS_BLOCK_WORDS_HPP
+#define BYTEBLEND_LAYERS_BLOCK_WORDS_HPP
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "../clamp.hpp"
+#include "rounding.hpp"
+
+namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
+
+// Sixteen pixels, one 32-bit lane each; and the same as 32 16-bit lanes.
+typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
+typedef std::uint16_t PixelWords __attribute__((vector_size(64)));
+
+[[gnu::always_inline]] inline PixelWords even_bytes(Pixels32 pixels) {
+  return std::bit_cast<PixelWords>(pixels & 0x00FF00FFU);
+}
+[[gnu::always_inline]] inline PixelWords odd_bytes(Pixels32 pixels) {
+  return std::bit_cast<PixelWords>(pixels) >> 8;
+}
+// The pixels again from their even and odd bytes (each at most 255).
+[[gnu::always_inline]] inline Pixels32 from_bytes(PixelWords even,
+                                                  PixelWords odd) {
+  return std::bit_cast<Pixels32>(even | (odd << 8));
+}
+
+// f on the lanes as the instruction set's 16-bit vectors.
+template <class L, class F>
+[[gnu::always_inline]] inline PixelWords on_word_lanes(PixelWords x,
+                                                       PixelWords y, F f) {
+  constexpr std::size_t kParts = 64 / L::kCount;
+  using Parts = std::array<typename L::Words, kParts>;
+  const auto xs = std::bit_cast<Parts>(x);
+  const auto ys = std::bit_cast<Parts>(y);
+  Parts results{};
+  for (std::size_t k = 0; k < kParts; ++k) {
+    results[k] = f(xs[k], ys[k]);
+  }
+  return std::bit_cast<PixelWords>(results);
+}
+
+template <class L>
+[[gnu::always_inline]] inline PixelWords multiply_high_signed(PixelWords x,
+                                                              PixelWords y) {
+  return on_word_lanes<L>(
+      x, y, [](auto xs, auto ys) { return L::multiply_high_signed(xs, ys); });
+}
+
+template <class L>
+[[gnu::always_inline]] inline PixelWords
+multiply_high_unsigned(PixelWords x, std::uint16_t y) {
+  return on_word_lanes<L>(
+      x, x, [y](auto xs, auto /*unused*/) { return L::multiply_high(xs, y); });
+}
+
+// The lane kit L over PixelWords holding one byte value each, for the
+// formulas that compute in integers. on_words needs no unpacking here, and
+// returns f's words as they are: those formulas keep them within 0..255
+// (their comments say why), which the byte kits' packing would clamp to.
+template <class L> struct WordLanes {
+  using Bytes = PixelWords;
+  using Words = PixelWords;
+
+  [[gnu::always_inline]] static Bytes add_saturate(Bytes a, Bytes b) {
+    return minimum(a + b, splat<Bytes>(255));
+  }
+  [[gnu::always_inline]] static Bytes subtract_saturate(Bytes a, Bytes b) {
+    return maximum(a, b) - b;
+  }
+  [[gnu::always_inline]] static Bytes average_rounding_up(Bytes a, Bytes b) {
+    return (a + b + 1) >> 1;
+  }
+  [[gnu::always_inline]] static Bytes where_at_least_128(Bytes v) {
+    return std::bit_cast<Bytes>(v >= 128) & 255;
+  }
+  template <class F>
+  [[gnu::always_inline]] static Bytes on_words(Bytes x, Bytes y, F f) {
+    return f(x, y);
+  }
+  [[gnu::always_inline]] static Words multiply_high(Words a, std::uint16_t b) {
+    return multiply_high_unsigned<L>(a, b);
+  }
+};
+
+// Atop's colour round((P r + (65025 - P) b) / 65025) in 16-bit lanes: it is
+// b + round(P d / 65025) for d = r - b, and P d needs 25 bits. The weight
+// scaled to 2^15, s (scaled_weight), gives the estimate
+// e = floor(s * 2 d / 2^16), close enough that the remainder
+// x = P d - 65025 e lies in -255..65280. Modulo 2^16 that remainder is
+// P d + 511 e, which 16-bit lanes compute exactly, and x + 255 has its top
+// bit set just where x >= 32513, where the rounded quotient is e + 1
+// rather than e. The tests try every P = At a and d.
+// s = (P + floor(P * 515 / 2^16) + 1) / 2, within a half of P * 2^15 / 65025,
+// at most 32767: P = 65025 would give 2^15, one too many for a signed lane.
+template <class L>
+[[gnu::always_inline]] inline PixelWords scaled_weight(PixelWords weight) {
+  const PixelWords s = on_word_lanes<L>(
+      weight, multiply_high_unsigned<L>(weight, 515),
+      [](auto ws, auto hs) { return L::average_rounding_up(ws, hs); });
+  return minimum(s, splat<PixelWords>(32767));
+}
+
+template <class L>
+[[gnu::always_inline]] inline PixelWords mix_words(PixelWords r, PixelWords b,
+                                                   PixelWords weight,
+                                                   PixelWords scaled_weight) {
+  const PixelWords d = r - b; // modulo 2^16, as every step here
+  const PixelWords e = multiply_high_signed<L>(scaled_weight, d + d);
+  const PixelWords x = weight * d + e * 511;
+  return b + e + ((x + 255) >> 15);
+}
+
+} // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
+
+#endif
