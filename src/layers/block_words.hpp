@@ -87,6 +87,16 @@ template <class L> struct WordLanes {
   [[gnu::always_inline]] static Bytes on_words(Bytes x, Bytes y, F f) {
     return f(x, y);
   }
+  [[gnu::always_inline]] static Bytes
+  complement_where_at_least_128(Bytes v, Bytes selector) {
+    return v ^ where_at_least_128(selector);
+  }
+  // x y + c fits a 16-bit lane: y and c are at most 127.
+  template <class F>
+  [[gnu::always_inline]] static Bytes on_products_plus(Bytes x, Bytes y,
+                                                       std::uint16_t c, F f) {
+    return f(x * y + c);
+  }
   [[gnu::always_inline]] static Words multiply_high(Words a, std::uint16_t b) {
     return multiply_high_unsigned<L>(a, b);
   }
