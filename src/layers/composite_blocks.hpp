@@ -269,8 +269,9 @@ over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   const Pixels32 rest = 65025 - weight;
   const Pixels32 bottom_alpha = b >> 24;
   const Pixels32 y = 255 * weight + bottom_alpha * rest;
-  // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
-  const Pixels32 divisor = y | std::bit_cast<Pixels32>((y == 0) & 1);
+  // Where y is 0 every weight below is 0 too: dividing by 1 gives 0. (y - 1
+  // has its top bit set just where y is 0, as y < 2^24.)
+  const Pixels32 divisor = y | ((y - 1) >> 31);
   const PixelsFloat inverse =
       1.0F / __builtin_convertvector(divisor, PixelsFloat);
   const Pixels32 top_weight = weight * (255 - bottom_alpha);
