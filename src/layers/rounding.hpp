@@ -73,13 +73,10 @@ template <class U> U divide_by_65025_rounded(U n) {
   if constexpr (std::is_arithmetic_v<U>) {
     return estimate + (remainder >= 65025 ? 1 : 0);
   } else {
-    // remainder < 65025 just where remainder - 65025, at least -65025, is
-    // negative: its sign, shifted through the lane (-1 or 0), takes the
-    // one back. No comparison: GCC compares AVX2's 64-byte blocks a lane
-    // at a time.
-    using I = decltype(n < n); // the signed lanes of U's width
-    const I below = std::bit_cast<I>(remainder - splat<U>(65025)) >> 31;
-    return estimate + splat<U>(1) + std::bit_cast<U>(below);
+    // remainder < 65025 just where remainder - 65025 wraps past 2^31 (it
+    // is at least -65025): its top bit takes the one back. No comparison:
+    // GCC compares AVX2's 64-byte blocks a lane at a time.
+    return estimate + splat<U>(1) - ((remainder - splat<U>(65025)) >> 31);
   }
 }
 
@@ -97,12 +94,12 @@ template <class F, class U> U divide_rounded(U x, U y, F inverse) {
   const U e = std::bit_cast<U>(__builtin_convertvector(estimate, I));
   const I twice_remainder = std::bit_cast<I>(x - e * y) * 2;
   const I divisor = std::bit_cast<I>(y);
-  // q is e + 1 where y <= 2 d, e - 1 where 2 d < -y: the signs of 2 d - y
-  // and 2 d + y (-1 where negative, 0 else; |2 d| + y stays far below
+  // q is e + 1 where y <= 2 d, e - 1 where 2 d < -y: the top bits of
+  // 2 d - y and 2 d + y (set where negative; |2 d| + y stays far below
   // 2^31) rather than comparisons, which GCC makes a lane at a time on
   // AVX2's 64-byte blocks.
-  return e + splat<U>(1) + std::bit_cast<U>((twice_remainder - divisor) >> 31) +
-         std::bit_cast<U>((twice_remainder + divisor) >> 31);
+  return e + splat<U>(1) - (std::bit_cast<U>(twice_remainder - divisor) >> 31) -
+         (std::bit_cast<U>(twice_remainder + divisor) >> 31);
 }
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
