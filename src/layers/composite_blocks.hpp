@@ -38,10 +38,18 @@ typedef float PixelsFloat __attribute__((vector_size(64)));
 // Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
 // pixel's fourth byte is left 0). Reads exactly the block's bytes: an RGB
 // block's 48 bytes, spread by one shuffle (byte 63 is a zero).
-template <int Channels> Pixels32 load_pixels(const std::uint8_t *pixels) {
+template <class L, int Channels>
+[[gnu::always_inline]] inline Pixels32 load_pixels(const std::uint8_t *pixels) {
   Block8 bytes;
   if constexpr (Channels == 4) {
-    std::memcpy(&bytes, pixels, 64);
+    // The instruction set's own loads: a 64-byte memcpy is four 16-byte
+    // loads with AVX2, which the 32-byte halves then wait to read back
+    // through memory (a store that cannot forward to a wider load).
+    std::array<typename L::Bytes, 64 / L::kCount> parts;
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+      parts[k] = L::load(pixels + k * L::kCount);
+    }
+    bytes = std::bit_cast<Block8>(parts);
   } else {
     // In registers, a 32-byte and a 16-byte load: copied through memory,
     // the 64-byte reload of two smaller stores would wait for both.
@@ -72,8 +80,9 @@ template <int Channels> Pixels32 load_pixels(const std::uint8_t *pixels) {
 
 // The reverse: writes exactly the block's bytes, an RGB block's packed by
 // one shuffle into its first 48.
-template <int Channels>
-void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
+template <class L, int Channels>
+[[gnu::always_inline]] inline void store_pixels(std::uint8_t *pixels,
+                                                Pixels32 lanes) {
   Block8 bytes = std::bit_cast<Block8>(lanes);
   if constexpr (Channels == 3) {
 #define BYTEBLEND_PACK(k) 4 * (k), 4 * (k) + 1, 4 * (k) + 2
@@ -88,7 +97,12 @@ void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
 #undef BYTEBLEND_PACK
   }
   if constexpr (Channels == 4) {
-    std::memcpy(pixels, &bytes, 64);
+    // As load_pixels, in the instruction set's vectors.
+    const auto parts =
+        std::bit_cast<std::array<typename L::Bytes, 64 / L::kCount>>(bytes);
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+      L::store(pixels + k * L::kCount, parts[k]);
+    }
   } else {
     // From registers, as load_pixels reads.
     const Block32 low = __builtin_shufflevector(
@@ -103,7 +117,8 @@ void store_pixels(std::uint8_t *pixels, Pixels32 lanes) {
 }
 
 // f on the block as the instruction set's byte vectors.
-template <class L, class F> Pixels32 on_lanes(Pixels32 x, Pixels32 y, F f) {
+template <class L, class F>
+[[gnu::always_inline]] inline Pixels32 on_lanes(Pixels32 x, Pixels32 y, F f) {
   constexpr std::size_t kParts = 64 / L::kCount;
   using Parts = std::array<typename L::Bytes, kParts>;
   const auto xs = std::bit_cast<Parts>(x);
@@ -117,7 +132,8 @@ template <class L, class F> Pixels32 on_lanes(Pixels32 x, Pixels32 y, F f) {
 
 // The mode's byte for each byte of the block, on the instruction set's
 // lanes; outside a channel mode's own channel, the bottom's.
-template <class L, class M> Pixels32 mode_values(Pixels32 t, Pixels32 b) {
+template <class L, class M>
+[[gnu::always_inline]] inline Pixels32 mode_values(Pixels32 t, Pixels32 b) {
   const Pixels32 r = on_lanes<L>(t, b, [](auto ts, auto bs) {
     return M::Formula::template apply<L>(ts, bs);
   });
@@ -129,7 +145,7 @@ template <class L, class M> Pixels32 mode_values(Pixels32 t, Pixels32 b) {
   }
 }
 
-inline Pixels32 byte_of(Pixels32 pixels, int c) {
+[[gnu::always_inline]] inline Pixels32 byte_of(Pixels32 pixels, int c) {
   return (pixels >> (8 * c)) & 255;
 }
 
@@ -200,24 +216,8 @@ template <class L, class M>
   return {re, ro};
 }
 
-// Atop where the alphas vary, every value of a pixel in its own 32-bit
-// lane: the sums reach 255 * 65025.
-template <class L, class M>
-[[gnu::always_inline]] inline Pixels32
-atop_in_32_bit_lanes(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
-  const Pixels32 r = mode_values<L, M>(t, b);
-  const Pixels32 weight = (t >> 24) * opacities.lanes; // P
-  const Pixels32 rest = 65025 - weight;
-  Pixels32 out = b & kAlpha;
-  for (int c = 0; c < 3; ++c) {
-    const Pixels32 n = weight * byte_of(r, c) + rest * byte_of(b, c);
-    out |= divide_by_65025_rounded(n) << (8 * c);
-  }
-  return out;
-}
-
-// The same in 16-bit lanes (mix_words), the weight P = At a in both
-// halves of each pixel's lane.
+// Atop where the alphas vary, in 16-bit lanes (mix_words), the weight
+// P = At a in both halves of each pixel's lane.
 template <class L, class M>
 [[gnu::always_inline]] inline Pixels32
 atop_in_16_bit_lanes(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
@@ -228,11 +228,6 @@ atop_in_16_bit_lanes(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   return from_bytes(mix_words<L>(re, even_bytes(b), weight, scaled),
                     mix_words<L>(ro, odd_bytes(b), weight, scaled));
 }
-
-// The 16-bit form takes about half the time of the 32-bit one with SSE2
-// and AVX-512 (1080p, random alphas), but a third more with AVX2, where
-// GCC moves the block's 16-bit lanes through memory between the steps.
-template <class L> constexpr bool kAtopInWords = L::kCount != 32;
 
 // Atop. Inlined into each loop, as over_pixels: called once a block,
 // it would cost a call and its constants again every sixteen pixels.
@@ -253,11 +248,7 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
         });
     return (mixed & ~kAlpha) | (b & kAlpha);
   }
-  if constexpr (kAtopInWords<L>) {
-    return atop_in_16_bit_lanes<L, M>(t, b, opacities);
-  } else {
-    return atop_in_32_bit_lanes<L, M>(t, b, opacities);
-  }
+  return atop_in_16_bit_lanes<L, M>(t, b, opacities);
 }
 
 // Over onto an RGBA bottom: the sums reach 255 * 16581375 < 2^32.
@@ -278,8 +269,9 @@ over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   const Pixels32 rest = 65025 - weight;
   const Pixels32 bottom_alpha = b >> 24;
   const Pixels32 y = 255 * weight + bottom_alpha * rest;
-  // Where y is 0 every weight below is 0 too: dividing by 1 gives 0.
-  const Pixels32 divisor = y | std::bit_cast<Pixels32>((y == 0) & 1);
+  // Where y is 0 every weight below is 0 too: dividing by 1 gives 0. (y - 1
+  // has its top bit set just where y is 0, as y < 2^24.)
+  const Pixels32 divisor = y | ((y - 1) >> 31);
   const PixelsFloat inverse =
       1.0F / __builtin_convertvector(divisor, PixelsFloat);
   const Pixels32 top_weight = weight * (255 - bottom_alpha);
@@ -300,8 +292,8 @@ template <class L, class M, Operator Op, int Tc, int Bc>
 [[gnu::always_inline]] inline Pixels32
 composite_block(std::ptrdiff_t p, const std::uint8_t *top,
                 const std::uint8_t *bottom, const BlockOpacity &opacities) {
-  const Pixels32 t = load_pixels<Tc>(top + p * Tc);
-  const Pixels32 b = load_pixels<Bc>(bottom + p * Bc);
+  const Pixels32 t = load_pixels<L, Tc>(top + p * Tc);
+  const Pixels32 b = load_pixels<L, Bc>(bottom + p * Bc);
   if constexpr (Op == Operator::atop) {
     return atop_pixels<L, M, Tc>(t, b, opacities);
   } else {
@@ -360,8 +352,8 @@ void composite_in_blocks(std::int32_t pixels, const std::uint8_t *top,
   const BlockOpacity opacities(opacity);
   std::ptrdiff_t p = 0;
   for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
-    store_pixels<Bc>(result + p * Bc, composite_block<L, M, Op, Tc, Bc>(
-                                          p, top, bottom, opacities));
+    store_pixels<L, Bc>(result + p * Bc, composite_block<L, M, Op, Tc, Bc>(
+                                             p, top, bottom, opacities));
   }
   composite_pixels_one_by_one<M>(Op, p, pixels, top, Tc, bottom, Bc, result,
                                  opacity);

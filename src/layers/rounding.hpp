@@ -73,8 +73,10 @@ template <class U> U divide_by_65025_rounded(U n) {
   if constexpr (std::is_arithmetic_v<U>) {
     return estimate + (remainder >= 65025 ? 1 : 0);
   } else {
-    // A true comparison is all ones, -1: subtracting it adds one.
-    return estimate - std::bit_cast<U>(remainder >= splat<U>(65025));
+    // remainder < 65025 just where remainder - 65025 wraps past 2^31 (it
+    // is at least -65025): its top bit takes the one back. No comparison:
+    // GCC compares AVX2's 64-byte blocks a lane at a time.
+    return estimate + splat<U>(1) - ((remainder - splat<U>(65025)) >> 31);
   }
 }
 
@@ -92,9 +94,12 @@ template <class F, class U> U divide_rounded(U x, U y, F inverse) {
   const U e = std::bit_cast<U>(__builtin_convertvector(estimate, I));
   const I twice_remainder = std::bit_cast<I>(x - e * y) * 2;
   const I divisor = std::bit_cast<I>(y);
-  // A true comparison is all ones, -1.
-  return e - std::bit_cast<U>(twice_remainder >= divisor) +
-         std::bit_cast<U>(twice_remainder < -divisor);
+  // q is e + 1 where y <= 2 d, e - 1 where 2 d < -y: the top bits of
+  // 2 d - y and 2 d + y (set where negative; |2 d| + y stays far below
+  // 2^31) rather than comparisons, which GCC makes a lane at a time on
+  // AVX2's 64-byte blocks.
+  return e + splat<U>(1) - (std::bit_cast<U>(twice_remainder - divisor) >> 31) -
+         (std::bit_cast<U>(twice_remainder + divisor) >> 31);
 }
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
