@@ -11,6 +11,11 @@
 # VEX instruction and 0x62 an EVEX one (in 64-bit mode neither byte means
 # anything else). The build of a function is the namespace in its symbol, so
 # the object must keep its .symtab (the build tree's copy does).
+# clang's -fsanitize=function (the asan preset's UBSan) starts a function
+# with a jump over 6 bytes of data, a signature and the offset of the
+# function's type information; objdump decodes them as instructions, and
+# where that offset happens to hold 0x62 it looks like EVEX, so those bytes
+# are skipped.
 # Usage: cmake -DLIBRARY=<file> -DOBJDUMP=<objdump> -P <this file>
 
 execute_process(
@@ -37,9 +42,13 @@ set(faults "")
 set(function "")
 set(build other)
 set(faulty_function "")
+set(at_entry FALSE)
+set(data_end "")
 foreach(line IN LISTS lines)
   if(line MATCHES "^[0-9a-f]+ <(.*)>:$")
     set(function "${CMAKE_MATCH_1}")
+    set(at_entry TRUE)
+    set(data_end "")
     if(function MATCHES "byteblend::(scalar|sse2|avx2|avx512)::")
       set(build ${CMAKE_MATCH_1})
     else()
@@ -53,9 +62,22 @@ foreach(line IN LISTS lines)
   endif()
   set(address ${CMAKE_MATCH_1})
   set(instruction "${CMAKE_MATCH_3}")
+  set(bytes "${CMAKE_MATCH_2}")
+  if(at_entry)
+    set(at_entry FALSE)
+    if(bytes MATCHES "^eb 06 *$")
+      math(EXPR data_end "0x${address} + 8")
+      continue()
+    endif()
+  elseif(NOT data_end STREQUAL "")
+    math(EXPR here "0x${address}")
+    if(here LESS data_end)
+      continue()
+    endif()
+    set(data_end "")
+  endif()
   # The first byte after the operand-size, address-size, repeat, segment and
   # lock prefixes and REX.
-  set(bytes "${CMAKE_MATCH_2}")
   if(NOT bytes MATCHES
       "^((66|67|f2|f3|2e|3e|26|36|64|65|f0) )*(4[0-9a-f] )?([0-9a-f][0-9a-f])")
     message(FATAL_ERROR "unexpected objdump line: '${line}'")
