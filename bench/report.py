@@ -27,6 +27,7 @@ peer beside it (needs matplotlib).
 """
 import argparse
 import json
+import re
 import subprocess
 import sys
 
@@ -68,6 +69,8 @@ def median_rates(bench, repetitions, pattern):
         # Wall-clock benchmarks end in /real_time or /manual_time.
         run = entry["run_name"].removesuffix("/real_time").removesuffix(
             "/manual_time")
+        # A benchmark with a fixed count carries it in its name.
+        run = re.sub(r"/iterations:[0-9]+$", "", run)
         if run.startswith(("pool_wake/", "pool_spin/")):
             scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
             rates[("time", run)] = (entry["real_time"]

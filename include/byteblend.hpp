@@ -273,19 +273,19 @@ inline constexpr double split_call_ns = 8'000;
 inline constexpr std::size_t streaming_piece = std::size_t{4} << 20;
 // In the order of the enum.
 inline constexpr std::array<SplitCost, mode_table.size()> split_costs = {{
-    {19.5, true},  // addition
-    {21.2, true},  // subtraction
-    {18.4, true},  // multiplication
-    {32.2, true},  // screen
-    {22.9, true},  // red_channel
-    {21.8, true},  // green_channel
-    {21.0, true},  // blue_channel
-    {31.9, true},  // opacity
-    {17.7, false}, // overlay
-    {31.8, true},  // lighten
-    {22.8, true},  // darken
-    {6.2, false},  // color_dodge
-    {5.9, false},  // color_burn
+    {32.6, true},  // addition
+    {32.6, true},  // subtraction
+    {32.1, true},  // multiplication
+    {32.3, true},  // screen
+    {31.3, true},  // red_channel
+    {31.7, true},  // green_channel
+    {31.6, true},  // blue_channel
+    {31.2, true},  // opacity
+    {29.2, false}, // overlay
+    {32.2, true},  // lighten
+    {32.5, true},  // darken
+    {8.6, false},  // color_dodge
+    {9.2, false},  // color_burn
 }};
 // A row left out would be a rate of 0: pieces of 0 bytes.
 static_assert(std::ranges::all_of(split_costs, [](const SplitCost &cost) {

@@ -253,8 +253,8 @@ TEST(ViewBlend, SameBytesOnEveryThreadCount) {
 // byte outside result's pixels as it was. The buffers are large enough for
 // dodge to be split across threads.
 TEST(ViewBlend, StepsOfAnySignAndSizeBlendAsPackedCopies) {
-  constexpr std::size_t kWidth = 300;
-  constexpr std::size_t kHeight = 240;
+  constexpr std::size_t kWidth = 360;
+  constexpr std::size_t kHeight = 280;
   static_assert(kWidth * kHeight * 3 >=
                 byteblend::threaded_from(Mode::color_dodge));
   // A buffer holds a kWidth x kHeight image of 4-byte cells, 8 bytes of

@@ -112,8 +112,8 @@ byteblend::tool::Image random_image(std::uint32_t width, std::uint32_t height,
 // blend() of TOP's part of that row, on any thread count. The images are
 // large enough for the compute-bound modes to be split across threads.
 TEST(BlendOnto, PlacedRowsAreTheFlatBlendOfEachRowOnAnyThreadCount) {
-  constexpr std::uint32_t kTopWidth = 420;
-  constexpr std::uint32_t kTopHeight = 330;
+  constexpr std::uint32_t kTopWidth = 480;
+  constexpr std::uint32_t kTopHeight = 400;
   static_assert(std::size_t{kTopWidth} * kTopHeight * 3 / 2 >=
                 byteblend::threaded_from(byteblend::Mode::color_dodge));
   const byteblend::tool::Image top = random_image(kTopWidth, kTopHeight, 1);
