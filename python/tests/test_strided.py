@@ -67,8 +67,8 @@ def test_non_contiguous_memoryview_with_the_same_shape():
                     bottom))
 
 
-# Views of every rank up to 4, each array large enough for dodge, burn and
-# overlay to be split across two threads: (shape of the whole, view of it).
+# Views of every rank up to 4, each array large enough for dodge and burn
+# to be split across two threads: (shape of the whole, view of it).
 RANKS = {
     "1-D reversed": ((700001,), lambda a: a[::-1]),
     "1-D every other byte": ((1400003,), lambda a: a[::2]),

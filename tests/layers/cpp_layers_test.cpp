@@ -265,8 +265,8 @@ TEST(Composite, SameBytesOnEveryThreadCount) {
     std::size_t chunk;
   };
   const Case cases[] = {
-      {Mode::color_dodge, 256, 256, 4, 3, 0, byteblend::default_chunk},
-      {Mode::color_burn, 256, 200, 3, 4, 8, 3000},
+      {Mode::color_dodge, 320, 256, 4, 3, 0, byteblend::default_chunk},
+      {Mode::color_burn, 256, 320, 3, 4, 8, 3000},
       {LayerMode::normal, 2048, 1024, 4, 4, 0, 15000},
   };
   for (const Case &c : cases) {
