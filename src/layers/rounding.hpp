@@ -81,25 +81,21 @@ template <class U> U divide_by_65025_rounded(U n) {
 }
 
 // round(x / y) in 32-bit lanes, for 1 <= y < 2^24 and x <= 255 y, given
-// `inverse`, 1 / y correctly rounded to single precision (one division per
-// divisor, shared by the numerators over it). The estimate x * inverse +
-// 1/2, truncated, is off x / y + 1/2 by less than 255 * 3 * 2^-24 for the
-// three roundings of the product and 2^-16 for the sum's, far below one:
-// it is the rounded quotient q or one off it. The remainder d = x - e y of
-// an estimate e says which, since q is the one e with -y <= 2 d < y. The
-// tests try every y up to 2^24 with the numerators nearest each half.
+// `inverse`, 1 / y to within 2^-11 of it relative (an instruction set's
+// reciprocal estimate will do; one per divisor, shared by the numerators
+// over it). The estimate e = x * inverse + 1, truncated, is off x / y + 1
+// by at most 255 * 2^-11 and the roundings, below 1/2, and x / y + 1 lies
+// in [q + 1/2, q + 3/2) for the rounded quotient q: e is q or q + 1. The
+// remainder d = x - e y says which: 2 d + y is negative just where e is
+// q + 1, and its arithmetic shift by 31 is then -1 (|2 d + y| <= 2 y stays
+// far below 2^31, whatever the products wrap past on the way). The tests
+// try every y up to 2^24 with the numerators nearest each half.
 template <class F, class U> U divide_rounded(U x, U y, F inverse) {
   using I = decltype(x < y); // the signed lanes of U's width
-  const F estimate = __builtin_convertvector(x, F) * inverse + 0.5F;
+  const F estimate = __builtin_convertvector(x, F) * inverse + 1.0F;
   const U e = std::bit_cast<U>(__builtin_convertvector(estimate, I));
-  const I twice_remainder = std::bit_cast<I>(x - e * y) * 2;
-  const I divisor = std::bit_cast<I>(y);
-  // q is e + 1 where y <= 2 d, e - 1 where 2 d < -y: the top bits of
-  // 2 d - y and 2 d + y (set where negative; |2 d| + y stays far below
-  // 2^31) rather than comparisons, which GCC makes a lane at a time on
-  // AVX2's 64-byte blocks.
-  return e + splat<U>(1) - (std::bit_cast<U>(twice_remainder - divisor) >> 31) -
-         (std::bit_cast<U>(twice_remainder + divisor) >> 31);
+  const I twice_remainder_and_y = std::bit_cast<I>((x - e * y) * 2 + y);
+  return e + std::bit_cast<U>(twice_remainder_and_y >> 31);
 }
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE

@@ -48,26 +48,32 @@ TEST(Rounding, DivideBy65025EveryNumerator) {
 }
 
 // Every divisor y below 2^24 with, for quotients at both ends and in the
-// middle, the two numerators on either side of the half between quotients:
-// where an estimate is likeliest to be one off.
+// middle, the two numerators on either side of the half between quotients
+// (the half itself where y is even): where an estimate is likeliest to be
+// one off. The inverse at both ends of the error divide_rounded allows it
+// (2^-11 relative, a reciprocal estimate's) and correctly rounded.
 TEST(Rounding, DivideRoundedEveryDivisorAtTheHalves) {
   constexpr std::uint32_t kQuotients[] = {0, 1, 2, 127, 128, 253, 254};
   std::int64_t mismatches = 0;
-  for (std::uint32_t y = 1; y < (1U << 24) && mismatches == 0; ++y) {
-    const Lanes32 divisors = Lanes32{} + y;
-    const LanesFloat inverse = LanesFloat{} + 1.0F / static_cast<float>(y);
-    for (const std::uint32_t k : kQuotients) {
-      // x / y + 1/2 crosses k + 1 between these two.
-      const std::uint32_t above = k * y + (y + 1) / 2;
-      const Lanes32 xs = {above - 1, above, above + 1, 255 * y};
-      const Lanes32 quotients = divide_rounded(xs, divisors, inverse);
-      for (int lane = 0; lane < 4; ++lane) {
-        const std::uint64_t x = xs[lane];
-        const auto expected =
-            static_cast<std::uint32_t>((2 * x + y) / (2 * std::uint64_t{y}));
-        if (quotients[lane] != expected && ++mismatches <= 5) {
-          ADD_FAILURE() << "x " << x << ", y " << y << ": " << quotients[lane]
-                        << ", expected " << expected;
+  for (const double error : {-0x1p-11, 0.0, 0x1p-11}) {
+    for (std::uint32_t y = 1; y < (1U << 24) && mismatches == 0; ++y) {
+      const Lanes32 divisors = Lanes32{} + y;
+      const LanesFloat inverse =
+          LanesFloat{} + static_cast<float>((1.0 + error) / y);
+      for (const std::uint32_t k : kQuotients) {
+        // x / y + 1/2 crosses k + 1 between these two.
+        const std::uint32_t above = k * y + (y + 1) / 2;
+        const Lanes32 xs = {above - 1, above, above + 1, 255 * y};
+        const Lanes32 quotients = divide_rounded(xs, divisors, inverse);
+        for (int lane = 0; lane < 4; ++lane) {
+          const std::uint64_t x = xs[lane];
+          const auto expected =
+              static_cast<std::uint32_t>((2 * x + y) / (2 * std::uint64_t{y}));
+          if (quotients[lane] != expected && ++mismatches <= 5) {
+            ADD_FAILURE() << "x " << x << ", y " << y << ", inverse off by "
+                          << error << ": " << quotients[lane] << ", expected "
+                          << expected;
+          }
         }
       }
     }
