@@ -175,15 +175,18 @@ template <class L, int Channels>
 // A call's opacity as a byte and in every 32-bit lane, made once before
 // the loop: made in the block, the broadcast sat on the path only blocks of
 // varying alpha take, and the compiler repeated it every sixteen pixels.
-// Also, for atop in 16-bit lanes, the opacity in both halves of each lane.
+// Also, for atop in 16-bit lanes, the opacity in both halves of each lane
+// and the factor of its scaled weights.
 struct BlockOpacity {
   unsigned byte;
   Pixels32 lanes;
   Pixels32 in_both_halves;
+  std::uint16_t weight_scale;
 
   explicit BlockOpacity(unsigned opacity)
       : byte(opacity), lanes(splat<Pixels32>(opacity)),
-        in_both_halves(splat<Pixels32>(opacity * 0x10001U)) {}
+        in_both_halves(splat<Pixels32>(opacity * 0x10001U)),
+        weight_scale(weight_scale_factor(opacity)) {}
 };
 
 // The mode's values for the block's even and odd bytes in 16-bit lanes,
@@ -223,7 +226,7 @@ template <class L, class M>
 atop_in_16_bit_lanes(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   const auto weight =
       std::bit_cast<PixelWords>((t >> 24) * opacities.in_both_halves);
-  const PixelWords scaled = scaled_weight<L>(weight);
+  const PixelWords scaled = scaled_weight<L>(weight, opacities.weight_scale);
   const auto [re, ro] = mode_words<L, M>(t, b);
   return from_bytes(mix_words<L>(re, even_bytes(b), weight, scaled),
                     mix_words<L>(ro, odd_bytes(b), weight, scaled));
