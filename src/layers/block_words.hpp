@@ -112,11 +112,13 @@ template <class L> struct WordLanes {
 // rather than e. The tests try every P = At a and d.
 // s = (P + floor(P * k / 2^16) + 1) / 2 with k = 515, within a half of
 // P * 2^15 / 65025, and at most 32767 for every P = At a up to 255 * 254.
-// P = 65025 (a = 255) would give 2^15, one too many for a signed lane:
-// at opacity 255, where every P is 255 At, k = 514 gives 32767 there and
-// is close enough for the others. A clamp instead costs the blocks of
-// varying alpha an instruction and a constant in the loop (the compiler
-// rebuilt the constant every sixteen pixels).
+// P = 65025 (a = 255) would give 2^15, one too many for a signed lane.
+// Where a block is one register (AVX-512) the factor is chosen per
+// opacity instead: at opacity 255, where every P is 255 At, k = 514 gives
+// 32767 there and is close enough for the others. The clamp cost that loop
+// an instruction and a constant that the compiler rebuilt every sixteen
+// pixels. With a block in several registers the per-call factor was the
+// one rebuilt (and the loop slower), so there the clamp stays.
 constexpr std::uint16_t weight_scale_factor(unsigned opacity) {
   return opacity == 255 ? 514 : 515;
 }
@@ -124,9 +126,15 @@ constexpr std::uint16_t weight_scale_factor(unsigned opacity) {
 template <class L>
 [[gnu::always_inline]] inline PixelWords scaled_weight(PixelWords weight,
                                                        std::uint16_t k) {
-  return on_word_lanes<L>(
-      weight, multiply_high_unsigned<L>(weight, k),
+  constexpr bool kOneRegister = L::kCount == 64;
+  const PixelWords s = on_word_lanes<L>(
+      weight, multiply_high_unsigned<L>(weight, kOneRegister ? k : 515),
       [](auto ws, auto hs) { return L::average_rounding_up(ws, hs); });
+  if constexpr (kOneRegister) {
+    return s;
+  } else {
+    return minimum(s, splat<PixelWords>(32767));
+  }
 }
 
 template <class L>
