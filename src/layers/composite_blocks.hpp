@@ -22,6 +22,7 @@
 #include "../element_loop.hpp"
 #include "block_words.hpp"
 #include "composite_scalar.hpp"
+#include "flat_loop.hpp"
 #include "rounding.hpp"
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
@@ -243,13 +244,20 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
     return b; // P = 0: the bottom as it is.
   }
   if (top_alpha == 255) {
-    // An opaque top, P = 255 a: the flat mix, in 16-bit lanes.
-    const Pixels32 r = mode_values<L, M>(t, b);
-    const Pixels32 mixed =
-        opacity == 255 ? r : on_lanes<L>(r, b, [opacity](auto rs, auto bs) {
-          return mix_with_opacity<L>(rs, bs, opacity);
-        });
-    return (mixed & ~kAlpha) | (b & kAlpha);
+    // An opaque top, P = 255 a: the flat mix, as the byte-by-byte form
+    // computes it (the mode mixed in the words it computes in, where it has
+    // such a form); outside a channel mode's channel, and in alpha, the
+    // bottom's.
+    if (opacity == 255) {
+      return (mode_values<L, M>(t, b) & ~kAlpha) | (b & kAlpha);
+    }
+    constexpr std::uint32_t kOwn =
+        M::kChannel >= 0 ? 255U << (8 * M::kChannel) : ~kAlpha;
+    const Pixels32 mixed = on_lanes<L>(t, b, [opacity](auto ts, auto bs) {
+      return MixedWithOpacity<typename M::Formula>{opacity}.template apply<L>(
+          ts, bs);
+    });
+    return (mixed & kOwn) | (b & ~kOwn);
   }
   return atop_in_16_bit_lanes<L, M>(t, b, opacities);
 }
