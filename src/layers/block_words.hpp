@@ -34,32 +34,34 @@ typedef std::uint16_t PixelWords __attribute__((vector_size(64)));
   return std::bit_cast<Pixels32>(even | (odd << 8));
 }
 
-// f on the lanes as the instruction set's 16-bit vectors.
-template <class L, class F>
-[[gnu::always_inline]] inline PixelWords on_word_lanes(PixelWords x,
-                                                       PixelWords y, F f) {
-  constexpr std::size_t kParts = 64 / L::kCount;
-  using Parts = std::array<typename L::Words, kParts>;
+// f on a block's 64 bytes as the instruction set's vectors of type Part
+// (its byte or its 16-bit vectors), part by part. Called as it is: a
+// wrapper per kind of part changed the compiler's inlining around it, and
+// with it the code of the loops.
+template <class Part, class V, class F>
+[[gnu::always_inline]] inline V on_parts(V x, V y, F f) {
+  constexpr std::size_t kParts = sizeof(V) / sizeof(Part);
+  using Parts = std::array<Part, kParts>;
   const auto xs = std::bit_cast<Parts>(x);
   const auto ys = std::bit_cast<Parts>(y);
   Parts results{};
   for (std::size_t k = 0; k < kParts; ++k) {
     results[k] = f(xs[k], ys[k]);
   }
-  return std::bit_cast<PixelWords>(results);
+  return std::bit_cast<V>(results);
 }
 
 template <class L>
 [[gnu::always_inline]] inline PixelWords multiply_high_signed(PixelWords x,
                                                               PixelWords y) {
-  return on_word_lanes<L>(
+  return on_parts<typename L::Words>(
       x, y, [](auto xs, auto ys) { return L::multiply_high_signed(xs, ys); });
 }
 
 template <class L>
 [[gnu::always_inline]] inline PixelWords
 multiply_high_unsigned(PixelWords x, std::uint16_t y) {
-  return on_word_lanes<L>(
+  return on_parts<typename L::Words>(
       x, x, [y](auto xs, auto /*unused*/) { return L::multiply_high(xs, y); });
 }
 
@@ -127,7 +129,7 @@ template <class L>
 [[gnu::always_inline]] inline PixelWords scaled_weight(PixelWords weight,
                                                        std::uint16_t k) {
   constexpr bool kOneRegister = L::kCount == 64;
-  const PixelWords s = on_word_lanes<L>(
+  const PixelWords s = on_parts<typename L::Words>(
       weight, multiply_high_unsigned<L>(weight, kOneRegister ? k : 515),
       [](auto ws, auto hs) { return L::average_rounding_up(ws, hs); });
   if constexpr (kOneRegister) {

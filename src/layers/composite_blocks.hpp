@@ -117,25 +117,11 @@ template <class L, int Channels>
   }
 }
 
-// f on the block as the instruction set's byte vectors.
-template <class L, class F>
-[[gnu::always_inline]] inline Pixels32 on_lanes(Pixels32 x, Pixels32 y, F f) {
-  constexpr std::size_t kParts = 64 / L::kCount;
-  using Parts = std::array<typename L::Bytes, kParts>;
-  const auto xs = std::bit_cast<Parts>(x);
-  const auto ys = std::bit_cast<Parts>(y);
-  Parts results{};
-  for (std::size_t k = 0; k < kParts; ++k) {
-    results[k] = f(xs[k], ys[k]);
-  }
-  return std::bit_cast<Pixels32>(results);
-}
-
 // The mode's byte for each byte of the block, on the instruction set's
 // lanes; outside a channel mode's own channel, the bottom's.
 template <class L, class M>
 [[gnu::always_inline]] inline Pixels32 mode_values(Pixels32 t, Pixels32 b) {
-  const Pixels32 r = on_lanes<L>(t, b, [](auto ts, auto bs) {
+  const Pixels32 r = on_parts<typename L::Bytes>(t, b, [](auto ts, auto bs) {
     return M::Formula::template apply<L>(ts, bs);
   });
   if constexpr (M::kChannel >= 0) {
@@ -253,10 +239,11 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
     }
     constexpr std::uint32_t kOwn =
         M::kChannel >= 0 ? 255U << (8 * M::kChannel) : ~kAlpha;
-    const Pixels32 mixed = on_lanes<L>(t, b, [opacity](auto ts, auto bs) {
-      return MixedWithOpacity<typename M::Formula>{opacity}.template apply<L>(
-          ts, bs);
-    });
+    const Pixels32 mixed =
+        on_parts<typename L::Bytes>(t, b, [opacity](auto ts, auto bs) {
+          return MixedWithOpacity<typename M::Formula>{opacity}
+              .template apply<L>(ts, bs);
+        });
     return (mixed & kOwn) | (b & ~kOwn);
   }
   return atop_in_16_bit_lanes<L, M>(t, b, opacities);
