@@ -40,7 +40,8 @@ typedef std::uint16_t PixelWords __attribute__((vector_size(64)));
 // with it the code of the loops.
 template <class Part, class V, class F>
 [[gnu::always_inline]] inline V on_parts(V x, V y, F f) {
-  constexpr std::size_t kParts = sizeof(V) / sizeof(Part);
+  static_assert(sizeof(V) == 64, "a block's 64 bytes");
+  constexpr std::size_t kParts = 64 / sizeof(Part);
   using Parts = std::array<Part, kParts>;
   const auto xs = std::bit_cast<Parts>(x);
   const auto ys = std::bit_cast<Parts>(y);

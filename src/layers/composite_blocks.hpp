@@ -165,14 +165,14 @@ template <class L, int Channels>
 // Also, for atop in 16-bit lanes, the opacity in both halves of each lane
 // and the factor of its scaled weights.
 struct BlockOpacity {
-  unsigned byte;
   Pixels32 lanes;
   Pixels32 in_both_halves;
+  unsigned byte;
   std::uint16_t weight_scale;
 
   explicit BlockOpacity(unsigned opacity)
-      : byte(opacity), lanes(splat<Pixels32>(opacity)),
-        in_both_halves(splat<Pixels32>(opacity * 0x10001U)),
+      : lanes(splat<Pixels32>(opacity)),
+        in_both_halves(splat<Pixels32>(opacity * 0x10001U)), byte(opacity),
         weight_scale(weight_scale_factor(opacity)) {}
 };
 
