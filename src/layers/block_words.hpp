@@ -34,32 +34,35 @@ typedef std::uint16_t PixelWords __attribute__((vector_size(64)));
   return std::bit_cast<Pixels32>(even | (odd << 8));
 }
 
-// f on the lanes as the instruction set's 16-bit vectors.
-template <class L, class F>
-[[gnu::always_inline]] inline PixelWords on_word_lanes(PixelWords x,
-                                                       PixelWords y, F f) {
-  constexpr std::size_t kParts = 64 / L::kCount;
-  using Parts = std::array<typename L::Words, kParts>;
+// f on a block's 64 bytes as the instruction set's vectors of type Part
+// (its byte or its 16-bit vectors), part by part. Called as it is: a
+// wrapper per kind of part changed the compiler's inlining around it, and
+// with it the code of the loops.
+template <class Part, class V, class F>
+[[gnu::always_inline]] inline V on_parts(V x, V y, F f) {
+  static_assert(sizeof(V) == 64, "a block's 64 bytes");
+  constexpr std::size_t kParts = 64 / sizeof(Part);
+  using Parts = std::array<Part, kParts>;
   const auto xs = std::bit_cast<Parts>(x);
   const auto ys = std::bit_cast<Parts>(y);
   Parts results{};
   for (std::size_t k = 0; k < kParts; ++k) {
     results[k] = f(xs[k], ys[k]);
   }
-  return std::bit_cast<PixelWords>(results);
+  return std::bit_cast<V>(results);
 }
 
 template <class L>
 [[gnu::always_inline]] inline PixelWords multiply_high_signed(PixelWords x,
                                                               PixelWords y) {
-  return on_word_lanes<L>(
+  return on_parts<typename L::Words>(
       x, y, [](auto xs, auto ys) { return L::multiply_high_signed(xs, ys); });
 }
 
 template <class L>
 [[gnu::always_inline]] inline PixelWords
 multiply_high_unsigned(PixelWords x, std::uint16_t y) {
-  return on_word_lanes<L>(
+  return on_parts<typename L::Words>(
       x, x, [y](auto xs, auto /*unused*/) { return L::multiply_high(xs, y); });
 }
 
@@ -110,14 +113,31 @@ template <class L> struct WordLanes {
 // P d + 511 e, which 16-bit lanes compute exactly, and x + 255 has its top
 // bit set just where x >= 32513, where the rounded quotient is e + 1
 // rather than e. The tests try every P = At a and d.
-// s = (P + floor(P * 515 / 2^16) + 1) / 2, within a half of P * 2^15 / 65025,
-// at most 32767: P = 65025 would give 2^15, one too many for a signed lane.
+// s = (P + floor(P * k / 2^16) + 1) / 2 with k = 515, within a half of
+// P * 2^15 / 65025, and at most 32767 for every P = At a up to 255 * 254.
+// P = 65025 (a = 255) would give 2^15, one too many for a signed lane.
+// Where a block is one register (AVX-512) the factor is chosen per
+// opacity instead: at opacity 255, where every P is 255 At, k = 514 gives
+// 32767 there and is close enough for the others. The clamp cost that loop
+// an instruction and a constant that the compiler rebuilt every sixteen
+// pixels. With a block in several registers the per-call factor was the
+// one rebuilt (and the loop slower), so there the clamp stays.
+constexpr std::uint16_t weight_scale_factor(unsigned opacity) {
+  return opacity == 255 ? 514 : 515;
+}
+
 template <class L>
-[[gnu::always_inline]] inline PixelWords scaled_weight(PixelWords weight) {
-  const PixelWords s = on_word_lanes<L>(
-      weight, multiply_high_unsigned<L>(weight, 515),
+[[gnu::always_inline]] inline PixelWords scaled_weight(PixelWords weight,
+                                                       std::uint16_t k) {
+  constexpr bool kOneRegister = L::kCount == 64;
+  const PixelWords s = on_parts<typename L::Words>(
+      weight, multiply_high_unsigned<L>(weight, kOneRegister ? k : 515),
       [](auto ws, auto hs) { return L::average_rounding_up(ws, hs); });
-  return minimum(s, splat<PixelWords>(32767));
+  if constexpr (kOneRegister) {
+    return s;
+  } else {
+    return minimum(s, splat<PixelWords>(32767));
+  }
 }
 
 template <class L>

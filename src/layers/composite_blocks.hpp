@@ -24,6 +24,7 @@
 #include "../element_loop.hpp"
 #include "block_words.hpp"
 #include "composite_scalar.hpp"
+#include "flat_loop.hpp"
 #include "modes.hpp"
 #include "rounding.hpp"
 
@@ -120,25 +121,11 @@ template <class L, int Channels>
   }
 }
 
-// f on the block as the instruction set's byte vectors.
-template <class L, class F>
-[[gnu::always_inline]] inline Pixels32 on_lanes(Pixels32 x, Pixels32 y, F f) {
-  constexpr std::size_t kParts = 64 / L::kCount;
-  using Parts = std::array<typename L::Bytes, kParts>;
-  const auto xs = std::bit_cast<Parts>(x);
-  const auto ys = std::bit_cast<Parts>(y);
-  Parts results{};
-  for (std::size_t k = 0; k < kParts; ++k) {
-    results[k] = f(xs[k], ys[k]);
-  }
-  return std::bit_cast<Pixels32>(results);
-}
-
 // The mode's byte for each byte of the block, on the instruction set's
 // lanes; outside a channel mode's own channel, the bottom's.
 template <class L, class M>
 [[gnu::always_inline]] inline Pixels32 mode_values(Pixels32 t, Pixels32 b) {
-  const Pixels32 r = on_lanes<L>(t, b, [](auto ts, auto bs) {
+  const Pixels32 r = on_parts<typename L::Bytes>(t, b, [](auto ts, auto bs) {
     return M::Formula::template apply<L>(ts, bs);
   });
   if constexpr (M::kChannel >= 0) {
@@ -194,15 +181,18 @@ template <class L, int Channels>
 // A call's opacity as a byte and in every 32-bit lane, made once before
 // the loop: made in the block, the broadcast sat on the path only blocks of
 // varying alpha take, and the compiler repeated it every sixteen pixels.
-// Also, for atop in 16-bit lanes, the opacity in both halves of each lane.
+// Also, for atop in 16-bit lanes, the opacity in both halves of each lane
+// and the factor of its scaled weights.
 struct BlockOpacity {
-  unsigned byte;
   Pixels32 lanes;
   Pixels32 in_both_halves;
+  unsigned byte;
+  std::uint16_t weight_scale;
 
   explicit BlockOpacity(unsigned opacity)
-      : byte(opacity), lanes(splat<Pixels32>(opacity)),
-        in_both_halves(splat<Pixels32>(opacity * 0x10001U)) {}
+      : lanes(splat<Pixels32>(opacity)),
+        in_both_halves(splat<Pixels32>(opacity * 0x10001U)), byte(opacity),
+        weight_scale(weight_scale_factor(opacity)) {}
 };
 
 // The mode's values for the block's even and odd bytes in 16-bit lanes,
@@ -242,7 +232,7 @@ template <class L, class M>
 atop_in_16_bit_lanes(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   const auto weight =
       std::bit_cast<PixelWords>((t >> 24) * opacities.in_both_halves);
-  const PixelWords scaled = scaled_weight<L>(weight);
+  const PixelWords scaled = scaled_weight<L>(weight, opacities.weight_scale);
   const auto [re, ro] = mode_words<L, M>(t, b);
   return from_bytes(mix_words<L>(re, even_bytes(b), weight, scaled),
                     mix_words<L>(ro, odd_bytes(b), weight, scaled));
@@ -259,13 +249,21 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
     return b; // P = 0: the bottom as it is.
   }
   if (top_alpha == 255) {
-    // An opaque top, P = 255 a: the flat mix, in 16-bit lanes.
-    const Pixels32 r = mode_values<L, M>(t, b);
+    // An opaque top, P = 255 a: the flat mix, as the byte-by-byte form
+    // computes it (the mode mixed in the words it computes in, where it has
+    // such a form); outside a channel mode's channel, and in alpha, the
+    // bottom's.
+    if (opacity == 255) {
+      return (mode_values<L, M>(t, b) & ~kAlpha) | (b & kAlpha);
+    }
+    constexpr std::uint32_t kOwn =
+        M::kChannel >= 0 ? 255U << (8 * M::kChannel) : ~kAlpha;
     const Pixels32 mixed =
-        opacity == 255 ? r : on_lanes<L>(r, b, [opacity](auto rs, auto bs) {
-          return mix_with_opacity<L>(rs, bs, opacity);
+        on_parts<typename L::Bytes>(t, b, [opacity](auto ts, auto bs) {
+          return MixedWithOpacity<typename M::Formula>{opacity}
+              .template apply<L>(ts, bs);
         });
-    return (mixed & ~kAlpha) | (b & kAlpha);
+    return (mixed & kOwn) | (b & ~kOwn);
   }
   return atop_in_16_bit_lanes<L, M>(t, b, opacities);
 }

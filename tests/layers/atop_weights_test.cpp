@@ -3,7 +3,9 @@
 // d = t - b of the normal mode in each colour channel, on every route. The
 // vector routes mix in 16-bit lanes from a weight scaled by a factor of
 // the opacity: a wrong weight shows only at some (opacity, top alpha, d),
-// which the grids of the other tests would mostly miss.
+// which the grids of the other tests would mostly miss; so would a weight
+// that does not fit its lane, which only an opaque top pixel among others
+// at opacity 255 has.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -65,6 +67,46 @@ TEST_P(AtopWeightsTest, EveryOpacityTopAlphaAndDifference) {
                        : layers_reference::composited_colour(
                              0, t, static_cast<std::uint64_t>(top_alpha), b,
                              128, t, static_cast<std::uint64_t>(a));
+        if (result[i] != expected && ++mismatches <= 3) {
+          ADD_FAILURE() << "via " << route.via << ", opacity " << a
+                        << ", top alpha " << top_alpha << ", byte " << i
+                        << ": t " << int{t} << ", b " << int{b} << " gave "
+                        << int{result[i]} << ", not " << int{expected};
+        }
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+// An opaque top pixel in a block of varying alphas: at opacity 255 its
+// weight is 65025, the one weight whose scaled form would not fit a signed
+// 16-bit lane. Every other pixel has alpha 254, so each block mixes the
+// two; the two phases give every difference both alphas, at every opacity.
+TEST_P(AtopWeightsTest, OpaqueTopPixelsAmongOthersAtEveryOpacity) {
+  const LayerRoute &route = GetParam();
+  SKIP_IF_ROUTE_UNSUPPORTED(route);
+  Layers layers;
+  std::vector<std::uint8_t> result(layers.bottom.size());
+  std::int64_t mismatches = 0;
+  for (int a = 0; a < 256 && mismatches == 0; ++a) {
+    for (int phase = 0; phase < 2; ++phase) {
+      for (int k = 0; k < kDifferences; ++k) {
+        layers.top[k * 4 + 3] = (k + phase) % 2 == 0 ? 255 : 254;
+      }
+      ASSERT_EQ(route.composite(layers_reference::kNormal, 0, kDifferences,
+                                layers.top.data(), 4, layers.bottom.data(), 4,
+                                result.data(), static_cast<std::uint8_t>(a)),
+                0);
+      for (int i = 0; i < kDifferences * 4; ++i) {
+        const std::uint8_t t = layers.top[i];
+        const std::uint8_t b = layers.bottom[i];
+        const std::uint64_t top_alpha = layers.top[i / 4 * 4 + 3];
+        const std::uint8_t expected = i % 4 == 3
+                                          ? b
+                                          : layers_reference::composited_colour(
+                                                0, t, top_alpha, b, 128, t,
+                                                static_cast<std::uint64_t>(a));
         if (result[i] != expected && ++mismatches <= 3) {
           ADD_FAILURE() << "via " << route.via << ", opacity " << a
                         << ", top alpha " << top_alpha << ", byte " << i
