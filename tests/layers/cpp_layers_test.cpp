@@ -311,6 +311,37 @@ TEST(Composite, SameBytesOnEveryThreadCount) {
 
 // Each call throws std::invalid_argument and leaves every byte of the
 // buffer, which holds all the views, as it was.
+// How many threads a composite of `bytes` (of the wider pixels) asks of
+// every core: with a top that has alpha, a 1080p RGBA composite splits
+// where the flat mix of a memory-bound mode does not; the modes that split
+// earlier still do.
+TEST(Composite, ATopWithAlphaSplitsFromSmallerImages) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  constexpr std::size_t k1080p = 1920 * 1080 * 4;
+  struct Case {
+    LayerMode mode;
+    std::size_t top_channels, bytes;
+    unsigned threads; // before the cores
+  };
+  for (const Case c : {
+           Case{Mode::multiplication, 4, k1080p, 3},
+           Case{LayerMode::normal, 4, k1080p, 3},
+           Case{Mode::multiplication, 3, k1080p, 1},
+           Case{LayerMode::normal, 3, k1080p, 1},
+           Case{Mode::screen, 4, 4 * kMiB, 2},
+           Case{Mode::screen, 4, 4 * kMiB - 1, 1},
+           Case{Mode::color_dodge, 4, kMiB, 7},
+           Case{Mode::color_dodge, 3, kMiB, 7},
+       }) {
+    EXPECT_EQ(byteblend::detail::threads_for_piece(
+                  byteblend::smallest_composite_piece(c.mode, c.top_channels),
+                  c.bytes, 0),
+              std::min(c.threads, byteblend::usable_cores()))
+        << name(c.mode) << ", " << c.top_channels << " channels on top, "
+        << c.bytes << " bytes";
+  }
+}
+
 TEST(Composite, BadArgumentsThrowBeforeAnyByteIsWritten) {
   constexpr std::size_t kWidth = 8;
   constexpr std::size_t kHeight = 4;
