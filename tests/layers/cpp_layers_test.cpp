@@ -317,7 +317,7 @@ TEST(Composite, SameBytesOnEveryThreadCount) {
 // earlier still do.
 TEST(Composite, ATopWithAlphaSplitsFromSmallerImages) {
   constexpr std::size_t kMiB = std::size_t{1} << 20;
-  constexpr std::size_t k1080p = 1920 * 1080 * 4;
+  constexpr std::size_t k1080p = std::size_t{1920} * 1080 * 4;
   struct Case {
     LayerMode mode;
     std::size_t top_channels, bytes;
