@@ -6,8 +6,10 @@
 // lane, where every channel and alpha is a shift and a mask away. A block
 // whose alphas make the operator simpler takes the simpler form: nothing of
 // the top (P = 0 throughout) is the bottom itself, an opaque top is the
-// flat mix in 16-bit lanes, over onto an opaque bottom is atop. Logos and
-// cut-outs are mostly such blocks; one test of the alpha bytes finds them.
+// flat mix in 16-bit lanes, over onto an opaque bottom is atop, over of an
+// opaque top at full opacity is that mix with the bottom's alpha as weight.
+// Logos and cut-outs are mostly such blocks; one test of the alpha bytes
+// finds them.
 // The vectors here are 64 bytes wide whatever the instruction set; the
 // compiler splits them into its registers.
 #ifndef BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
@@ -295,6 +297,28 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   return std::bit_cast<PixelsFloat>(parts);
 }
 
+// Over of an opaque top at full opacity: P = 65025 and Y = 255 * 65025,
+// so the alpha is 255 and the colour round(((255 - Ab) t + Ab r) / 255),
+// atop's mix of r over t in 16-bit lanes with the weight 255 Ab. (Those
+// weights are atop's at opacity 255, and so is their scale factor.) With
+// `normal` that is the top itself.
+template <class L, class M>
+[[gnu::always_inline]] inline Pixels32 over_opaque_top(Pixels32 t,
+                                                       Pixels32 b) {
+  if constexpr (std::is_same_v<typename M::Formula, Normal>) {
+    return t | kAlpha;
+  } else {
+    const auto weight =
+        std::bit_cast<PixelWords>((b >> 24) * splat<Pixels32>(255 * 0x10001U));
+    const PixelWords scaled =
+        scaled_weight<L>(weight, weight_scale_factor(255));
+    const auto [re, ro] = mode_words<L, M>(t, b);
+    return from_bytes(mix_words<L>(re, even_bytes(t), weight, scaled),
+                      mix_words<L>(ro, odd_bytes(t), weight, scaled)) |
+           kAlpha;
+  }
+}
+
 // Over onto an RGBA bottom: the sums reach 255 * 16581375 < 2^32.
 template <class L, class M, int Tc>
 [[gnu::always_inline]] inline Pixels32
@@ -303,9 +327,13 @@ over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
     return atop_pixels<L, M, Tc>(t, b, opacities); // an opaque bottom
   }
   const unsigned opacity = opacities.byte;
-  if (opacity == 0 || uniform_alpha<L, Tc>(t) == 0) {
+  const int top_alpha_of_block = uniform_alpha<L, Tc>(t);
+  if (opacity == 0 || top_alpha_of_block == 0) {
     // P = 0: the bottom, but nothing where it is empty too.
     return b & std::bit_cast<Pixels32>(b >= 0x01000000U);
+  }
+  if (opacity == 255 && top_alpha_of_block == 255) {
+    return over_opaque_top<L, M>(t, b);
   }
   const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
   const Pixels32 weight = top_alpha * opacities.lanes; // P
