@@ -80,20 +80,30 @@ template <class U> U divide_by_65025_rounded(U n) {
   }
 }
 
-// round(x / y) in 32-bit lanes, for 1 <= y < 2^24 and x <= 255 y, given
-// `inverse`, 1 / y to within 2^-11 of it relative (an instruction set's
-// reciprocal estimate will do; one per divisor, shared by the numerators
-// over it). The estimate e = x * inverse, truncated, is off x / y by at
-// most 255 * 2^-11 and the roundings, below 1/2 together, and x / y lies
-// in [q - 1/2, q + 1/2) for the rounded quotient q: e is q - 1 or q (never
-// below 0). The remainder d = x - e y says which: q is e + 1 just where
-// d >= y / 2, that is where (y - 1) / 2, truncated, minus d is negative,
-// and the top bit of that difference is then the 1 to add (|d| < 2 y stays
-// far below 2^31, whatever the products wrap past on the way). The tests
-// try every y up to 2^24 with the numerators nearest each half.
+// round(x / y) in 32-bit lanes, for 3 <= y < 2^24 and x <= 255 y (and
+// y = 1 with x = 0, over's empty pixels), given `inverse`, 1 / y to within
+// 2^-11 of it relative (an instruction set's reciprocal estimate will do;
+// one per divisor, shared by the numerators over it). The estimate
+// e = x * inverse, truncated, is off x / y by at most 255 * 2^-11 and the
+// roundings; without AVX-512, which converts unsigned lanes in one
+// instruction, x / 2 is converted, which takes up to 1 / y more off. Those
+// stay below 1/2 together, and x / y lies in [q - 1/2, q + 1/2) for the
+// rounded quotient q: e is q - 1 or q (never below 0). The remainder
+// d = x - e y says which: q is e + 1 just where d >= y / 2, that is where
+// (y - 1) / 2, truncated, minus d is negative, and the top bit of that
+// difference is then the 1 to add (|d| < 2 y stays far below 2^31,
+// whatever the products wrap past on the way). The tests try every y up to
+// 2^24 with the numerators nearest each half.
 template <class F, class U> U divide_rounded(U x, U y, F inverse) {
   using I = decltype(x < y); // the signed lanes of U's width
+#if defined(__AVX512F__)
   const F estimate = __builtin_convertvector(x, F) * inverse;
+#else
+  // (An unsigned lane takes five instructions to convert, a signed one
+  // one.)
+  const F estimate =
+      __builtin_convertvector(std::bit_cast<I>(x >> 1), F) * (inverse + inverse);
+#endif
   const U e = std::bit_cast<U>(__builtin_convertvector(estimate, I));
   const U below_half = (y - 1) >> 1;
   return e + ((below_half - (x - e * y)) >> 31);
