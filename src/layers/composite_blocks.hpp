@@ -371,7 +371,10 @@ over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
       };
     }
   }();
-  Pixels32 out = divide_by_65025_rounded(y) << 24;
+  // The alpha round(y / 65025) is a quotient of the same kind, by a
+  // constant divisor.
+  Pixels32 out = divide_rounded(y, splat<Pixels32>(65025),
+                                PixelsFloat{} + 1.0F / 65025) << 24;
   // (Converted as signed lanes, which every instruction set converts in
   // one instruction: y < 2^24.)
   const PixelsFloat inverse = inverse_estimate(__builtin_convertvector(

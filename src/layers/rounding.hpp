@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The two roundings of the layers: n / 255 for the opacity alone and
-// n / 65025 (255 squared) for opacity times alpha, both to the nearest
-// integer. Neither divisor is even, so no quotient is ever a half: the
-// nearest integer is unambiguous and rounding halves up changes nothing.
+// The roundings of the layers to the nearest integer: n / 255 for the
+// opacity alone, and x / y for over's colours (by each pixel's y) and its
+// alpha (y / 65025, 255 squared). Where the divisor is odd no quotient is
+// ever a half, and where it is even halves round up.
 #ifndef BYTEBLEND_LAYERS_ROUNDING_HPP
 #define BYTEBLEND_LAYERS_ROUNDING_HPP
 
@@ -60,24 +60,6 @@ typename L::Bytes mix_with_opacity(typename L::Bytes r, typename L::Bytes b,
     using W = decltype(rw);
     return mix_words_with_opacity<L>(rw, bw, splat<W>(a), splat<W>(255 - a));
   });
-}
-
-// round(n / 65025) for n up to 16581375 (255 times 65025), in 32-bit lanes
-// and without a divide: m = n + 32512 is floor division's argument, the
-// estimate (m + (m >> 7)) >> 16 is the quotient or one below it, and the
-// remainder says which. The tests try every n.
-template <class U> U divide_by_65025_rounded(U n) {
-  const U m = n + splat<U>(32512);
-  const U estimate = (m + (m >> 7)) >> 16;
-  const U remainder = m - estimate * splat<U>(65025);
-  if constexpr (std::is_arithmetic_v<U>) {
-    return estimate + (remainder >= 65025 ? 1 : 0);
-  } else {
-    // remainder < 65025 just where remainder - 65025 wraps past 2^31 (it
-    // is at least -65025): its top bit takes the one back. No comparison:
-    // GCC compares AVX2's 64-byte blocks a lane at a time.
-    return estimate + splat<U>(1) - ((remainder - splat<U>(65025)) >> 31);
-  }
 }
 
 // round(x / y) in 32-bit lanes, for 3 <= y < 2^24 and x <= 255 y (and
