@@ -303,8 +303,7 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
 // weights are atop's at opacity 255, and so is their scale factor.) With
 // `normal` that is the top itself.
 template <class L, class M>
-[[gnu::always_inline]] inline Pixels32 over_opaque_top(Pixels32 t,
-                                                       Pixels32 b) {
+[[gnu::always_inline]] inline Pixels32 over_opaque_top(Pixels32 t, Pixels32 b) {
   if constexpr (std::is_same_v<typename M::Formula, Normal>) {
     return t | kAlpha;
   } else {
@@ -362,8 +361,8 @@ over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
       const auto [re, ro] = mode_words<L, M>(t, b);
       const auto mixed_even = std::bit_cast<Pixels32>(
           rest_words * even_bytes(t) + alpha_words * re);
-      const auto mixed_odd = std::bit_cast<Pixels32>(
-          rest_words * odd_bytes(t) + alpha_words * ro);
+      const auto mixed_odd =
+          std::bit_cast<Pixels32>(rest_words * odd_bytes(t) + alpha_words * ro);
       return [&, mixed = std::array{mixed_even & 0xFFFF, mixed_odd & 0xFFFF,
                                     mixed_even >> 16}](int c) {
         return weight * mixed[static_cast<std::size_t>(c)] +
@@ -373,8 +372,9 @@ over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   }();
   // The alpha round(y / 65025) is a quotient of the same kind, by a
   // constant divisor.
-  Pixels32 out = divide_rounded(y, splat<Pixels32>(65025),
-                                PixelsFloat{} + 1.0F / 65025) << 24;
+  Pixels32 out =
+      divide_rounded(y, splat<Pixels32>(65025), PixelsFloat{} + 1.0F / 65025)
+      << 24;
   // (Converted as signed lanes, which every instruction set converts in
   // one instruction: y < 2^24.)
   const PixelsFloat inverse = inverse_estimate(__builtin_convertvector(

@@ -83,8 +83,8 @@ template <class F, class U> U divide_rounded(U x, U y, F inverse) {
 #else
   // (An unsigned lane takes five instructions to convert, a signed one
   // one.)
-  const F estimate =
-      __builtin_convertvector(std::bit_cast<I>(x >> 1), F) * (inverse + inverse);
+  const F estimate = __builtin_convertvector(std::bit_cast<I>(x >> 1), F) *
+                     (inverse + inverse);
 #endif
   const U e = std::bit_cast<U>(__builtin_convertvector(estimate, I));
   const U below_half = (y - 1) >> 1;
