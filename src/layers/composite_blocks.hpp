@@ -7,9 +7,9 @@
 // whose alphas make the operator simpler takes the simpler form: nothing of
 // the top (P = 0 throughout) is the bottom itself, an opaque top is the
 // flat mix in 16-bit lanes, over onto an opaque bottom is atop, over of an
-// opaque top at full opacity is that mix with the bottom's alpha as weight.
-// Logos and cut-outs are mostly such blocks; one test of the alpha bytes
-// finds them.
+// opaque top at full opacity is that mix with the bottom's alpha as weight,
+// over onto a clear bottom is the top. Logos and cut-outs are mostly such
+// blocks; one test of the alpha bytes finds them.
 // The vectors here are 64 bytes wide whatever the instruction set; the
 // compiler splits them into its registers.
 #ifndef BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
@@ -318,11 +318,26 @@ template <class L, class M>
   }
 }
 
+// Over onto a clear bottom (Ab = 0): Y = 255 P and X = 255 P t, so the
+// colour is the top's wherever P > 0 and the alpha round(P / 255); where
+// P = 0, nothing. Layers laid one by one onto an empty canvas start so.
+template <int Tc>
+[[gnu::always_inline]] inline Pixels32
+over_clear_bottom(Pixels32 t, const BlockOpacity &opacities) {
+  const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
+  const Pixels32 weight = top_alpha * opacities.lanes; // P
+  const Pixels32 m = weight + 128;
+  const Pixels32 alpha = (m + (m >> 8)) >> 8;
+  const auto covered = std::bit_cast<Pixels32>(weight != 0);
+  return (t & ~kAlpha & covered) | (alpha << 24);
+}
+
 // Over onto an RGBA bottom: the sums reach 255 * 16581375 < 2^32.
 template <class L, class M, int Tc>
 [[gnu::always_inline]] inline Pixels32
 over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
-  if (uniform_alpha<L, 4>(b) == 255) {
+  const int bottom_alpha_of_block = uniform_alpha<L, 4>(b);
+  if (bottom_alpha_of_block == 255) {
     return atop_pixels<L, M, Tc>(t, b, opacities); // an opaque bottom
   }
   const unsigned opacity = opacities.byte;
@@ -333,6 +348,9 @@ over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   }
   if (opacity == 255 && top_alpha_of_block == 255) {
     return over_opaque_top<L, M>(t, b);
+  }
+  if (bottom_alpha_of_block == 0) [[unlikely]] {
+    return over_clear_bottom<Tc>(t, opacities);
   }
   const Pixels32 top_alpha = Tc == 4 ? t >> 24 : splat<Pixels32>(255);
   const Pixels32 weight = top_alpha * opacities.lanes; // P
