@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A block of sixteen pixels as 16-bit lanes, two a pixel for its even bytes
+// A block of pixels as 16-bit lanes, two a pixel for its even bytes
 // (red and blue) and two for its odd bytes (green and alpha): a mask and a
 // shift apart from the pixels, where unpacking and packing would take the
 // shuffle unit twice over. WordLanes runs the integer formulas on such
@@ -18,9 +18,21 @@
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
-// Sixteen pixels, one 32-bit lane each; and the same as 32 16-bit lanes.
-typedef std::uint32_t Pixels32 __attribute__((vector_size(64)));
-typedef std::uint16_t PixelWords __attribute__((vector_size(64)));
+// A block is one register of the instruction set: 16 pixels with AVX-512,
+// 8 with AVX2, 4 with SSE2. As 64 bytes everywhere, it took four SSE2 or
+// two AVX2 registers a value, more than the sixteen there are could hold:
+// the compiler kept most of a block's values in memory.
+#if defined(__AVX512F__)
+constexpr std::size_t kBlockBytes = 64;
+#elif defined(__AVX2__)
+constexpr std::size_t kBlockBytes = 32;
+#else
+constexpr std::size_t kBlockBytes = 16;
+#endif
+
+// A block's pixels, one 32-bit lane each; and the same as 16-bit lanes.
+typedef std::uint32_t Pixels32 __attribute__((vector_size(kBlockBytes)));
+typedef std::uint16_t PixelWords __attribute__((vector_size(kBlockBytes)));
 
 [[gnu::always_inline]] inline PixelWords even_bytes(Pixels32 pixels) {
   return std::bit_cast<PixelWords>(pixels & 0x00FF00FFU);
@@ -34,14 +46,14 @@ typedef std::uint16_t PixelWords __attribute__((vector_size(64)));
   return std::bit_cast<Pixels32>(even | (odd << 8));
 }
 
-// f on a block's 64 bytes as the instruction set's vectors of type Part
+// f on a block's bytes as the instruction set's vectors of type Part
 // (its byte or its 16-bit vectors), part by part. Called as it is: a
 // wrapper per kind of part changed the compiler's inlining around it, and
 // with it the code of the loops.
 template <class Part, class V, class F>
 [[gnu::always_inline]] inline V on_parts(V x, V y, F f) {
-  static_assert(sizeof(V) == 64, "a block's 64 bytes");
-  constexpr std::size_t kParts = 64 / sizeof(Part);
+  static_assert(sizeof(V) == kBlockBytes, "a block's bytes");
+  constexpr std::size_t kParts = kBlockBytes / sizeof(Part);
   using Parts = std::array<Part, kParts>;
   const auto xs = std::bit_cast<Parts>(x);
   const auto ys = std::bit_cast<Parts>(y);
@@ -116,12 +128,9 @@ template <class L> struct WordLanes {
 // s = (P + floor(P * k / 2^16) + 1) / 2 with k = 515, within a half of
 // P * 2^15 / 65025, and at most 32767 for every P = At a up to 255 * 254.
 // P = 65025 (a = 255) would give 2^15, one too many for a signed lane.
-// Where a block is one register (AVX-512) the factor is chosen per
-// opacity instead: at opacity 255, where every P is 255 At, k = 514 gives
-// 32767 there and is close enough for the others. The clamp cost that loop
-// an instruction and a constant that the compiler rebuilt every sixteen
-// pixels. With a block in several registers the per-call factor was the
-// one rebuilt (and the loop slower), so there the clamp stays.
+// The factor is chosen per opacity instead: at opacity 255, where every P
+// is 255 At, k = 514 gives 32767 there and is close enough for the others.
+// (A clamp to 32767 would cost the loop an instruction and a constant.)
 constexpr std::uint16_t weight_scale_factor(unsigned opacity) {
   return opacity == 255 ? 514 : 515;
 }
@@ -129,15 +138,9 @@ constexpr std::uint16_t weight_scale_factor(unsigned opacity) {
 template <class L>
 [[gnu::always_inline]] inline PixelWords scaled_weight(PixelWords weight,
                                                        std::uint16_t k) {
-  constexpr bool kOneRegister = L::kCount == 64;
-  const PixelWords s = on_parts<typename L::Words>(
-      weight, multiply_high_unsigned<L>(weight, kOneRegister ? k : 515),
+  return on_parts<typename L::Words>(
+      weight, multiply_high_unsigned<L>(weight, k),
       [](auto ws, auto hs) { return L::average_rounding_up(ws, hs); });
-  if constexpr (kOneRegister) {
-    return s;
-  } else {
-    return minimum(s, splat<PixelWords>(32767));
-  }
 }
 
 template <class L>

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Compositing sixteen pixels at a time. A block's top and bottom are
+// Compositing a block of pixels at a time, as many as one register of the
+// instruction set holds (block_words.hpp). A block's top and bottom are
 // loaded as four bytes a pixel, blended by the mode's formula on the
 // instruction set's own lanes, and composited: atop of varying alphas in
 // 16-bit lanes (block_words.hpp), the rest with each pixel in a 32-bit
@@ -10,8 +11,6 @@
 // opaque top at full opacity is that mix with the bottom's alpha as weight,
 // over onto a clear bottom is the top. Logos and cut-outs are mostly such
 // blocks; one test of the alpha bytes finds them.
-// The vectors here are 64 bytes wide whatever the instruction set; the
-// compiler splits them into its registers.
 #ifndef BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
 #define BYTEBLEND_LAYERS_COMPOSITE_BLOCKS_HPP
 
@@ -22,6 +21,7 @@
 #include <cstring>
 #include <immintrin.h>
 #include <type_traits>
+#include <utility>
 
 #include "../element_loop.hpp"
 #include "block_words.hpp"
@@ -32,94 +32,131 @@
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
-constexpr std::ptrdiff_t kBlockPixels = 16;
+constexpr std::ptrdiff_t kBlockPixels = kBlockBytes / 4;
 
-// A block as bytes (four a pixel: red, green, blue, alpha) and as one
-// 32-bit lane a pixel.
-typedef std::uint8_t Block8 __attribute__((vector_size(64)));
-typedef std::uint8_t Block32 __attribute__((vector_size(32)));
-typedef std::uint8_t Block16 __attribute__((vector_size(16)));
-typedef float PixelsFloat __attribute__((vector_size(64)));
-typedef std::int32_t PixelsInt32 __attribute__((vector_size(64)));
+// A block as bytes (four a pixel: red, green, blue, alpha), its first half
+// and quarter, and as one float or signed lane a pixel.
+typedef std::uint8_t BlockBytes __attribute__((vector_size(kBlockBytes)));
+typedef std::uint8_t BlockHalf __attribute__((vector_size(kBlockBytes / 2)));
+typedef std::uint8_t BlockQuarter __attribute__((vector_size(kBlockBytes / 4)));
+typedef float PixelsFloat __attribute__((vector_size(kBlockBytes)));
+typedef std::int32_t PixelsInt32 __attribute__((vector_size(kBlockBytes)));
 
-// Sixteen pixels of `channels` bytes each into four-byte lanes (an RGB
+// The three colour bytes of pixel k's lane.
+constexpr Pixels32 own_lane(std::size_t k) {
+  Pixels32 lane{};
+  lane[k] = 0x00FFFFFFU;
+  return lane;
+}
+
+// The shuffle of bytes x and y (byte i of y is index size + i) whose byte
+// i is index(i): one instruction, or a few, however wide the block.
+template <class To, std::size_t kSize, class From, class Index>
+[[gnu::always_inline]] inline To shuffled(From x, From y, Index index) {
+  return [&]<std::size_t... I>(std::index_sequence<I...>) {
+    return To(__builtin_shufflevector(x, y, index(I)...));
+  }
+  (std::make_index_sequence<kSize>{});
+}
+
+// An RGB block's bytes (pixel k's at 3 k) spread to one lane a pixel
+// (pixel k's at 4 k), and back. With a byte shuffle (SSSE3 on) that is one
+// shuffle each way. SSE2 has none, and the compiler would move the bytes
+// one by one through memory; there the block is one register of four
+// pixels, and pixel k moves by k bytes: one whole-register shift and a mask
+// a pixel.
+[[gnu::always_inline]] inline Pixels32 pixels_from_packed(BlockBytes bytes) {
+#if defined(__SSSE3__)
+  // Pixel k's bytes from 3 k on; its fourth from the last byte, a zero.
+  return std::bit_cast<Pixels32>(
+      shuffled<BlockBytes, kBlockBytes>(bytes, bytes, [](std::size_t i) {
+        return i % 4 == 3 ? kBlockBytes - 1 : i / 4 * 3 + i % 4;
+      }));
+#else
+  return [&]<std::size_t... K>(std::index_sequence<K...>) {
+    return ((std::bit_cast<Pixels32>(shuffled<BlockBytes, kBlockBytes>(
+                 bytes, BlockBytes{},
+                 [](std::size_t i) { return i >= K ? i - K : kBlockBytes; })) &
+             own_lane(K)) |
+            ...);
+  }
+  (std::make_index_sequence<kBlockPixels>{});
+#endif
+}
+
+[[gnu::always_inline]] inline BlockBytes packed_from_pixels(Pixels32 lanes) {
+#if defined(__SSSE3__)
+  // Byte i of the packed pixels is byte i % 3 of pixel i / 3, and the alpha
+  // bytes follow, which makes the shuffle a permutation (the compiler finds
+  // shorter sequences for those).
+  constexpr std::size_t kPacked = kBlockBytes / 4 * 3;
+  const auto bytes = std::bit_cast<BlockBytes>(lanes);
+  return shuffled<BlockBytes, kBlockBytes>(bytes, bytes, [](std::size_t i) {
+    return i < kPacked ? i / 3 * 4 + i % 3 : (i - kPacked) * 4 + 3;
+  });
+#else
+  return [&]<std::size_t... K>(std::index_sequence<K...>) {
+    return (shuffled<BlockBytes, kBlockBytes>(
+                std::bit_cast<BlockBytes>(lanes & own_lane(K)), BlockBytes{},
+                [](std::size_t i) {
+                  return i + K < kBlockBytes ? i + K : kBlockBytes;
+                }) |
+            ...);
+  }
+  (std::make_index_sequence<kBlockPixels>{});
+#endif
+}
+
+// Blocks of pixels of `channels` bytes each into four-byte lanes (an RGB
 // pixel's fourth byte is left 0). Reads exactly the block's bytes: an RGB
-// block's 48 bytes, spread by one shuffle (byte 63 is a zero).
+// block's three quarters, then spread.
 template <class L, int Channels>
 [[gnu::always_inline]] inline Pixels32 load_pixels(const std::uint8_t *pixels) {
-  Block8 bytes;
   if constexpr (Channels == 4) {
-    // The instruction set's own loads: a 64-byte memcpy is four 16-byte
-    // loads with AVX2, which the 32-byte halves then wait to read back
-    // through memory (a store that cannot forward to a wider load).
-    std::array<typename L::Bytes, 64 / L::kCount> parts;
+    // The instruction set's own loads: a memcpy may copy in smaller
+    // pieces, which the register then waits to read back through memory
+    // (a store that cannot forward to a wider load).
+    std::array<typename L::Bytes, kBlockBytes / L::kCount> parts;
     for (std::size_t k = 0; k < parts.size(); ++k) {
       parts[k] = L::load(pixels + k * L::kCount);
     }
-    bytes = std::bit_cast<Block8>(parts);
+    return std::bit_cast<Pixels32>(parts);
   } else {
-    // In registers, a 32-byte and a 16-byte load: copied through memory,
-    // the 64-byte reload of two smaller stores would wait for both.
-    Block32 low;
-    Block16 high;
-    std::memcpy(&low, pixels, 32);
-    std::memcpy(&high, pixels + 32, 16);
-    const Block32 high_and_zeros = __builtin_shufflevector(
-        high, Block16{}, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
-        16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-    bytes = __builtin_shufflevector(
-        low, high_and_zeros, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
-        15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32,
-        33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50,
-        51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63);
-#define BYTEBLEND_SPREAD(k) 3 * (k), 3 * (k) + 1, 3 * (k) + 2, 63
-    bytes = __builtin_shufflevector(
-        bytes, bytes, BYTEBLEND_SPREAD(0), BYTEBLEND_SPREAD(1),
-        BYTEBLEND_SPREAD(2), BYTEBLEND_SPREAD(3), BYTEBLEND_SPREAD(4),
-        BYTEBLEND_SPREAD(5), BYTEBLEND_SPREAD(6), BYTEBLEND_SPREAD(7),
-        BYTEBLEND_SPREAD(8), BYTEBLEND_SPREAD(9), BYTEBLEND_SPREAD(10),
-        BYTEBLEND_SPREAD(11), BYTEBLEND_SPREAD(12), BYTEBLEND_SPREAD(13),
-        BYTEBLEND_SPREAD(14), BYTEBLEND_SPREAD(15));
-#undef BYTEBLEND_SPREAD
+    // In registers, a half and a quarter load: copied through memory, the
+    // whole block's reload of two smaller stores would wait for both.
+    BlockHalf low;
+    BlockQuarter high;
+    std::memcpy(&low, pixels, kBlockBytes / 2);
+    std::memcpy(&high, pixels + kBlockBytes / 2, kBlockBytes / 4);
+    const auto high_and_zeros = shuffled<BlockHalf, kBlockBytes / 2>(
+        high, BlockQuarter{}, [](std::size_t i) { return i; });
+    return pixels_from_packed(shuffled<BlockBytes, kBlockBytes>(
+        low, high_and_zeros, [](std::size_t i) { return i; }));
   }
-  return std::bit_cast<Pixels32>(bytes);
 }
 
-// The reverse: writes exactly the block's bytes, an RGB block's packed by
-// one shuffle into its first 48.
+// The reverse: writes exactly the block's bytes, an RGB block's packed into
+// its first three quarters.
 template <class L, int Channels>
 [[gnu::always_inline]] inline void store_pixels(std::uint8_t *pixels,
                                                 Pixels32 lanes) {
-  Block8 bytes = std::bit_cast<Block8>(lanes);
-  if constexpr (Channels == 3) {
-#define BYTEBLEND_PACK(k) 4 * (k), 4 * (k) + 1, 4 * (k) + 2
-    bytes = __builtin_shufflevector(
-        bytes, bytes, BYTEBLEND_PACK(0), BYTEBLEND_PACK(1), BYTEBLEND_PACK(2),
-        BYTEBLEND_PACK(3), BYTEBLEND_PACK(4), BYTEBLEND_PACK(5),
-        BYTEBLEND_PACK(6), BYTEBLEND_PACK(7), BYTEBLEND_PACK(8),
-        BYTEBLEND_PACK(9), BYTEBLEND_PACK(10), BYTEBLEND_PACK(11),
-        BYTEBLEND_PACK(12), BYTEBLEND_PACK(13), BYTEBLEND_PACK(14),
-        BYTEBLEND_PACK(15), 3, 7, 11, 15, 19, 23, 27, 31, 35, 39, 43, 47, 51,
-        55, 59, 63);
-#undef BYTEBLEND_PACK
-  }
   if constexpr (Channels == 4) {
     // As load_pixels, in the instruction set's vectors.
     const auto parts =
-        std::bit_cast<std::array<typename L::Bytes, 64 / L::kCount>>(bytes);
+        std::bit_cast<std::array<typename L::Bytes, kBlockBytes / L::kCount>>(
+            lanes);
     for (std::size_t k = 0; k < parts.size(); ++k) {
       L::store(pixels + k * L::kCount, parts[k]);
     }
   } else {
-    // From registers, as load_pixels reads.
-    const Block32 low = __builtin_shufflevector(
-        bytes, bytes, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
-        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-    const Block16 high =
-        __builtin_shufflevector(bytes, bytes, 32, 33, 34, 35, 36, 37, 38, 39,
-                                40, 41, 42, 43, 44, 45, 46, 47);
-    std::memcpy(pixels, &low, 32);
-    std::memcpy(pixels + 32, &high, 16);
+    // Written from registers, as load_pixels reads.
+    const BlockBytes packed = packed_from_pixels(lanes);
+    const auto low = shuffled<BlockHalf, kBlockBytes / 2>(
+        packed, packed, [](std::size_t i) { return i; });
+    const auto high = shuffled<BlockQuarter, kBlockBytes / 4>(
+        packed, packed, [](std::size_t i) { return kBlockBytes / 2 + i; });
+    std::memcpy(pixels, &low, kBlockBytes / 2);
+    std::memcpy(pixels + kBlockBytes / 2, &high, kBlockBytes / 4);
   }
 }
 
@@ -141,9 +178,7 @@ template <class L, class M>
 // Byte c of each pixel, in the low byte of its lane. With AVX-512 one
 // byte shuffle does it, where a shift and a mask take two: the index's byte
 // picks byte c of the pixel, and the three above it have the top bit set,
-// which gives a zero byte. (AVX2 has the same shuffle in 32-byte halves,
-// but its two index registers more in a block that already spills made
-// over of the modes other than normal some 5-10% slower.)
+// which gives a zero byte.
 [[gnu::always_inline]] inline Pixels32 byte_of(Pixels32 pixels, int c) {
 #if defined(__AVX512BW__)
   typedef long long Part __attribute__((vector_size(64)));
@@ -168,7 +203,7 @@ template <class L, int Channels>
   if constexpr (Channels == 3) {
     return 255;
   } else {
-    constexpr std::size_t kParts = 64 / L::kCount;
+    constexpr std::size_t kParts = kBlockBytes / L::kCount;
     using Parts = std::array<typename L::Bytes, kParts>;
     const auto differences =
         std::bit_cast<Parts>((pixels ^ pixels[0]) & kAlpha);
@@ -182,7 +217,7 @@ template <class L, int Channels>
 
 // A call's opacity as a byte and in every 32-bit lane, made once before
 // the loop: made in the block, the broadcast sat on the path only blocks of
-// varying alpha take, and the compiler repeated it every sixteen pixels.
+// varying alpha take, and the compiler repeated it every block.
 // Also, for atop in 16-bit lanes, the opacity in both halves of each lane
 // and the factor of its scaled weights.
 struct BlockOpacity {
@@ -241,7 +276,7 @@ atop_in_16_bit_lanes(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
 }
 
 // Atop. Inlined into each loop, as over_pixels: called once a block,
-// it would cost a call and its constants again every sixteen pixels.
+// it would cost a call and its constants again every block.
 template <class L, class M, int Tc>
 [[gnu::always_inline]] inline Pixels32
 atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
@@ -282,7 +317,7 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
   constexpr std::size_t kPartBytes = 16;
 #endif
   typedef float Part __attribute__((vector_size(kPartBytes)));
-  auto parts = std::bit_cast<std::array<Part, 64 / kPartBytes>>(y);
+  auto parts = std::bit_cast<std::array<Part, kBlockBytes / kPartBytes>>(y);
   for (Part &part : parts) {
 #if defined(__AVX512F__)
     // The zero-masking form keeps GCC 12 from warning about the undefined
@@ -420,9 +455,10 @@ composite_block(std::ptrdiff_t p, const std::uint8_t *top,
 
 // An RGBA result from the streaming threshold of the flat loops on, as they
 // write theirs: the pixels up to a cache line of `result` one by one, each
-// block after as one streamed line, the tail one by one, a fence. Returns
-// false, having written nothing, where no pixel starts a line (`result`
-// not on a 4-byte boundary) or the instruction set streams nothing.
+// block after streamed (whole lines, as the head aligns them), the tail
+// one by one, a fence. Returns false, having written nothing, where no
+// pixel starts a line (`result` not on a 4-byte boundary) or the
+// instruction set streams nothing.
 template <class L, class M, Operator Op, int Tc>
 bool composite_streaming(std::int32_t pixels, const std::uint8_t *top,
                          const std::uint8_t *bottom, std::uint8_t *result,
@@ -436,14 +472,14 @@ bool composite_streaming(std::int32_t pixels, const std::uint8_t *top,
     const std::ptrdiff_t head = (kCacheLine - misalignment) % kCacheLine / 4;
     composite_pixels_one_by_one<M>(Op, 0, head, top, Tc, bottom, 4, result,
                                    opacity);
-    using Vectors = std::array<typename L::Bytes, 64 / L::kCount>;
+    using Vectors = std::array<typename L::Bytes, kBlockBytes / L::kCount>;
     const BlockOpacity opacities(opacity);
     std::ptrdiff_t p = head;
     for (; p + kBlockPixels <= pixels; p += kBlockPixels) {
-      const auto line = std::bit_cast<Vectors>(
+      const auto block = std::bit_cast<Vectors>(
           composite_block<L, M, Op, Tc, 4>(p, top, bottom, opacities));
-      for (std::size_t k = 0; k < line.size(); ++k) {
-        L::store_streaming(result + p * 4 + k * L::kCount, line[k]);
+      for (std::size_t k = 0; k < block.size(); ++k) {
+        L::store_streaming(result + p * 4 + k * L::kCount, block[k]);
       }
     }
     composite_pixels_one_by_one<M>(Op, p, pixels, top, Tc, bottom, 4, result,

@@ -7,7 +7,7 @@
 // flat mix, vectorised for every mode. Composites of an RGB top onto an RGB
 // bottom with a mode that blends every byte are the flat mix (an opaque top
 // at opacity a is exactly that); every other layout and operator runs
-// sixteen pixels a block on the vector sets, its tail pixel by pixel (an
+// a register's pixels a block on the vector sets, its tail pixel by pixel (an
 // RGBA result past the flat loops' streaming threshold is streamed), and
 // the plain set goes pixel by pixel throughout.
 #include <xmmintrin.h>
