@@ -72,10 +72,9 @@ typename L::Bytes mix_with_opacity(typename L::Bytes r, typename L::Bytes b,
 // stay below 1/2 together, and x / y lies in [q - 1/2, q + 1/2) for the
 // rounded quotient q: e is q - 1 or q (never below 0). The remainder
 // d = x - e y says which: q is e + 1 just where d >= y / 2, that is where
-// (y - 1) / 2, truncated, minus d is negative, and the top bit of that
-// difference is then the 1 to add (|d| < 2 y stays far below 2^31,
-// whatever the products wrap past on the way). The tests try every y up to
-// 2^24 with the numerators nearest each half.
+// d > (y - 1) / 2, truncated, compared as signed lanes (|d| < 2 y stays far
+// below 2^31, whatever the products wrap past on the way). The tests try
+// every y up to 2^24 with the numerators nearest each half.
 template <class F, class U> U divide_rounded(U x, U y, F inverse) {
   using I = decltype(x < y); // the signed lanes of U's width
 #if defined(__AVX512F__)
@@ -88,7 +87,13 @@ template <class F, class U> U divide_rounded(U x, U y, F inverse) {
 #endif
   const U e = std::bit_cast<U>(__builtin_convertvector(estimate, I));
   const U below_half = (y - 1) >> 1;
-  return e + ((below_half - (x - e * y)) >> 31);
+  const U d = x - e * y;
+  const I above = std::bit_cast<I>(d) > std::bit_cast<I>(below_half);
+#if defined(__AVX512F__)
+  return above ? e + 1 : e; // an add under the comparison's mask
+#else
+  return e - std::bit_cast<U>(above); // its lanes are -1 where true
+#endif
 }
 
 } // namespace byteblend::BYTEBLEND_TARGET_NAMESPACE
