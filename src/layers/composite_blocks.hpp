@@ -43,7 +43,7 @@ typedef float PixelsFloat __attribute__((vector_size(kBlockBytes)));
 typedef std::int32_t PixelsInt32 __attribute__((vector_size(kBlockBytes)));
 
 // The three colour bytes of pixel k's lane.
-constexpr Pixels32 own_lane(std::size_t k) {
+[[gnu::always_inline]] inline Pixels32 own_lane(std::size_t k) {
   Pixels32 lane{};
   lane[k] = 0x00FFFFFFU;
   return lane;
