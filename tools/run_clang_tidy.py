@@ -25,7 +25,8 @@ TIDY = os.environ.get("CLANG_TIDY", "clang-tidy-14")
 # Sources of packages in the build's venv (nanobind's, compiled into the
 # Python extension) are not this project's and are left out.
 # g++-only options that clang does not know.
-DROP = {"-fno-fast-math", "-mmove-max=256", "-mstore-max=256"}
+DROP = {"-fno-fast-math", "-mmove-max=256", "-mstore-max=256",
+        "-mtune-ctrl=^inter_unit_moves_to_vec"}
 # The test programs' sources, checked without the clang-analyzer family:
 # its path-sensitive search takes about half the CPU time of the test
 # units, and most of the largest ones' (the assertion macros branch at every
