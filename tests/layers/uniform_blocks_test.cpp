@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Composites of pixel runs whose alphas are all 0 or all 255 (the cases a
 // route may finish without dividing), each also with one pixel, at every
-// position of a 16-pixel block, one step off: every mode, operator, layout
-// and route, against the reference. A pixel off at a block's first or last
-// position is found by comparing those two pixels alone; one between them,
-// only by the test of all sixteen.
+// position of a 16-pixel run, one step off: every mode, operator, layout
+// and route, against the reference. A route's blocks are 16, 8 or 4 pixels
+// (a register's), so the runs cover every position of each. A pixel off
+// at a block's first or last position is found by comparing those two
+// pixels alone; one between them, only by the test of them all.
 #include <gtest/gtest.h>
 
 #include <array>
