@@ -309,27 +309,16 @@ atop_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
 // instruction set's reciprocal estimate (2^-14 with AVX-512, 1.5 * 2^-12
 // otherwise), a fraction of a division's cost.
 [[gnu::always_inline]] inline PixelsFloat inverse_estimate(PixelsFloat y) {
+  // (A block is one register: block_words.hpp.)
 #if defined(__AVX512F__)
-  constexpr std::size_t kPartBytes = 64;
-#elif defined(__AVX__)
-  constexpr std::size_t kPartBytes = 32;
+  // The zero-masking form keeps GCC 12 from warning about the undefined
+  // vector the plain one starts from.
+  return _mm512_maskz_rcp14_ps(static_cast<__mmask16>(0xFFFF), y);
+#elif defined(__AVX2__)
+  return _mm256_rcp_ps(y);
 #else
-  constexpr std::size_t kPartBytes = 16;
+  return _mm_rcp_ps(y);
 #endif
-  typedef float Part __attribute__((vector_size(kPartBytes)));
-  auto parts = std::bit_cast<std::array<Part, kBlockBytes / kPartBytes>>(y);
-  for (Part &part : parts) {
-#if defined(__AVX512F__)
-    // The zero-masking form keeps GCC 12 from warning about the undefined
-    // vector the plain one starts from.
-    part = _mm512_maskz_rcp14_ps(static_cast<__mmask16>(0xFFFF), part);
-#elif defined(__AVX__)
-    part = _mm256_rcp_ps(part);
-#else
-    part = _mm_rcp_ps(part);
-#endif
-  }
-  return std::bit_cast<PixelsFloat>(parts);
 }
 
 // Over of an opaque top at full opacity: P = 65025 and Y = 255 * 65025,
