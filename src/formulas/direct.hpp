@@ -68,6 +68,9 @@ struct Multiplication {
   static typename L::Bytes apply(typename L::Bytes t, typename L::Bytes b) {
     return multiply_rounded<L>(t, b);
   }
+  template <class L, class W> static W apply_words(W t, W b) {
+    return multiply_rounded_words<L>(t, b);
+  }
   template <class L, class W> static W apply_high_words(W t, W b) {
     return multiply_rounded_high_words<L>(t, b);
   }

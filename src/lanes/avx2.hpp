@@ -143,6 +143,12 @@ struct Avx2Lanes {
     return std::bit_cast<Words>(_mm256_mulhi_epi16(std::bit_cast<__m256i>(a),
                                                    std::bit_cast<__m256i>(b)));
   }
+  // a b / 2^15 of the lanes read as signed, rounded to nearest with halves
+  // up, (a b + 2^14) >> 15: vpmulhrsw.
+  static Words multiply_high_rounded(Words a, Words b) {
+    return std::bit_cast<Words>(_mm256_mulhrs_epi16(std::bit_cast<__m256i>(a),
+                                                    std::bit_cast<__m256i>(b)));
+  }
 
   // Runs f on the values as floats, a quarter of the lanes at a time; f
   // returns 32-bit integers, which come back as bytes clamped to 0..255.

@@ -26,17 +26,38 @@ template <class Formula, class K>
 concept HasHighWordsForm = requires(typename K::Bytes v) {
   Formula::template apply_high_words<K>(v, v);
 };
+// Whether K multiplies 16-bit lanes with rounding (mix_words_by_difference).
+template <class K>
+concept HasRoundedMultiply = requires(typename K::Words w) {
+  K::multiply_high_rounded(w, w);
+};
 
 // The mode's byte mixed with the bottom's by the opacity, on any lane kit.
 // A formula with a words form is mixed in the words it computes in: one
-// widening and one narrowing a vector instead of two of each.
+// widening and one narrowing a vector instead of two of each. Where the kit
+// multiplies with rounding, the mix is by the difference from the bottom,
+// on the plain words (the high words' form saves nothing there).
 template <class Formula> struct MixedWithOpacity {
   unsigned opacity;
 
   template <class K>
   [[nodiscard]] typename K::Bytes apply(typename K::Bytes t,
                                         typename K::Bytes b) const {
-    if constexpr (HasHighWordsForm<Formula, K>) {
+    if constexpr (HasRoundedMultiply<K>) {
+      using W = typename K::Words;
+      const W k = W{} + static_cast<std::uint16_t>(
+                            kDifferenceMultipliers.by_opacity[opacity]);
+      if constexpr (HasWordsForm<Formula, K>) {
+        return K::on_words(t, b, [k](W tw, W bw) {
+          return mix_words_by_difference<K>(
+              Formula::template apply_words<K>(tw, bw), bw, k);
+        });
+      } else {
+        return K::on_words(
+            Formula::template apply<K>(t, b), b,
+            [k](W rw, W bw) { return mix_words_by_difference<K>(rw, bw, k); });
+      }
+    } else if constexpr (HasHighWordsForm<Formula, K>) {
       return K::on_high_words(t, b, [a = opacity](auto tw, auto bw) {
         return mix_high_words_with_opacity<K>(
             Formula::template apply_high_words<K>(tw, bw), bw, a);

@@ -6,6 +6,8 @@
 #ifndef BYTEBLEND_LAYERS_ROUNDING_HPP
 #define BYTEBLEND_LAYERS_ROUNDING_HPP
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <type_traits>
@@ -50,6 +52,53 @@ W mix_high_words_with_opacity(W r, W b, unsigned a) {
   } else {
     return mix_words_with_opacity<L>(r, b >> 8, splat<W>(a), splat<W>(255 - a));
   }
+}
+
+// The same as b + round(a d / 255) for d = r - b in -255..255 (a d / 255 is
+// never a half: 255 is odd), where the kit multiplies with rounding
+// (vpmulhrsw): round(d k / 2^15) for a multiplier k near a 2^15 / 255.
+// No one formula of a gives a k that is exact for every d (the nearest
+// integer to a 2^15 / 255 fails for 22 opacities), so each opacity's k is
+// searched once, below, and checked against every d. Three instructions a
+// vector (a subtraction, the multiply and an addition) where the products
+// of both values by their weights take five.
+constexpr bool difference_multiplier_exact(unsigned a, int k) {
+  for (int d = -255; d <= 255; ++d) {
+    const int a_d = static_cast<int>(a) * d;
+    // The shift floors (arithmetically); round(a d / 255), halves up, is
+    // floor((2 a d + 255) / 510), its numerator lifted by 256 * 510 so
+    // that the division truncates a non-negative number.
+    if (((d * k + (1 << 14)) >> 15) !=
+        ((2 * a_d + 255 + 510 * 256) / 510 - 256)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+struct DifferenceMultipliers {
+  std::array<std::int16_t, 256> by_opacity{};
+  bool complete = true;
+};
+
+inline constexpr DifferenceMultipliers kDifferenceMultipliers = [] {
+  DifferenceMultipliers found;
+  for (unsigned a = 0; a < 256; ++a) {
+    // The exact k lie next to a 2^15 / 255 (at most 32767 for a = 255).
+    const int below = std::min(static_cast<int>(a * 32768 / 255) - 1, 32764);
+    int k = below;
+    while (k <= below + 3 && !difference_multiplier_exact(a, k)) {
+      ++k;
+    }
+    found.complete = found.complete && k <= below + 3;
+    found.by_opacity[a] = static_cast<std::int16_t>(k);
+  }
+  return found;
+}();
+static_assert(kDifferenceMultipliers.complete);
+
+template <class L, class W> W mix_words_by_difference(W r, W b, W multiplier) {
+  return b + L::multiply_high_rounded(r - b, multiplier); // modulo 2^16
 }
 
 // The same for bytes r and b.
