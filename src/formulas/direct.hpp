@@ -30,12 +30,6 @@ template <class L, class W> W multiply_rounded_words(W t, W b) {
   return divide_by_255_rounded<L>(t * b);
 }
 
-// The same from t and b times 256, as L::on_high_words gives them: the high
-// half of their product is t b itself.
-template <class L, class W> W multiply_rounded_high_words(W t, W b) {
-  return divide_by_255_rounded<L>(L::multiply_high(t, b));
-}
-
 template <class L>
 typename L::Bytes multiply_rounded(typename L::Bytes t, typename L::Bytes b) {
   return L::on_words(
@@ -59,8 +53,7 @@ struct Subtraction {
 };
 
 // A formula that computes in 16-bit words may also offer its byte in words:
-// apply_words from the byte values in the kit's words (L::on_words), or
-// apply_high_words from the values times 256 (L::on_high_words), either
+// apply_words from the byte values in the kit's words (L::on_words),
 // leaving the byte's value in those lanes. The layers mix those words with
 // the bottom's by an opacity without packing them to bytes and back.
 struct Multiplication {
@@ -70,9 +63,6 @@ struct Multiplication {
   }
   template <class L, class W> static W apply_words(W t, W b) {
     return multiply_rounded_words<L>(t, b);
-  }
-  template <class L, class W> static W apply_high_words(W t, W b) {
-    return multiply_rounded_high_words<L>(t, b);
   }
 };
 

@@ -69,20 +69,6 @@ struct Avx2Lanes {
         std::bit_cast<__m256i>(low), std::bit_cast<__m256i>(high)));
   }
 
-  // As on_words, with each byte in the high half of its word (x * 256);
-  // f returns words 0..255.
-  template <class F> static Bytes on_high_words(Bytes x, Bytes y, F f) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i xv = std::bit_cast<__m256i>(x);
-    const __m256i yv = std::bit_cast<__m256i>(y);
-    const Words low = f(std::bit_cast<Words>(_mm256_unpacklo_epi8(zero, xv)),
-                        std::bit_cast<Words>(_mm256_unpacklo_epi8(zero, yv)));
-    const Words high = f(std::bit_cast<Words>(_mm256_unpackhi_epi8(zero, xv)),
-                         std::bit_cast<Words>(_mm256_unpackhi_epi8(zero, yv)));
-    return std::bit_cast<Bytes>(_mm256_packus_epi16(
-        std::bit_cast<__m256i>(low), std::bit_cast<__m256i>(high)));
-  }
-
   // Whether every byte is 0: vptest.
   static bool every_lane_zero(Bytes v) {
     const __m256i lanes = std::bit_cast<__m256i>(v);
@@ -126,13 +112,6 @@ struct Avx2Lanes {
     return std::bit_cast<Words>(_mm256_mulhi_epu16(std::bit_cast<__m256i>(a),
                                                    std::bit_cast<__m256i>(b)));
   }
-  // u0 s0 + u1 s1 for the unsigned bytes u0, u1 of each word of u and the
-  // signed bytes s0, s1 of s, clamped to a signed 16-bit value: vpmaddubsw.
-  static Words multiply_add_byte_pairs(Words u, Words s) {
-    return std::bit_cast<Words>(_mm256_maddubs_epi16(
-        std::bit_cast<__m256i>(u), std::bit_cast<__m256i>(s)));
-  }
-
   // (a + b + 1) / 2 rounded down, without overflow: pavgw.
   static Words average_rounding_up(Words a, Words b) {
     return std::bit_cast<Words>(

@@ -84,20 +84,6 @@ struct Avx512Lanes {
         std::bit_cast<__m512i>(low), std::bit_cast<__m512i>(high)));
   }
 
-  // As on_words, with each byte in the high half of its word (x * 256);
-  // f returns words 0..255.
-  template <class F> static Bytes on_high_words(Bytes x, Bytes y, F f) {
-    const __m512i zero = _mm512_setzero_si512();
-    const __m512i xv = std::bit_cast<__m512i>(x);
-    const __m512i yv = std::bit_cast<__m512i>(y);
-    const Words low = f(std::bit_cast<Words>(_mm512_unpacklo_epi8(zero, xv)),
-                        std::bit_cast<Words>(_mm512_unpacklo_epi8(zero, yv)));
-    const Words high = f(std::bit_cast<Words>(_mm512_unpackhi_epi8(zero, xv)),
-                         std::bit_cast<Words>(_mm512_unpackhi_epi8(zero, yv)));
-    return std::bit_cast<Bytes>(_mm512_packus_epi16(
-        std::bit_cast<__m512i>(low), std::bit_cast<__m512i>(high)));
-  }
-
   // Whether every byte is 0: one test into a mask.
   static bool every_lane_zero(Bytes v) {
     const __m512i lanes = std::bit_cast<__m512i>(v);
@@ -145,13 +131,6 @@ struct Avx512Lanes {
     return std::bit_cast<Words>(_mm512_mulhi_epu16(std::bit_cast<__m512i>(a),
                                                    std::bit_cast<__m512i>(b)));
   }
-  // u0 s0 + u1 s1 for the unsigned bytes u0, u1 of each word of u and the
-  // signed bytes s0, s1 of s, clamped to a signed 16-bit value: vpmaddubsw.
-  static Words multiply_add_byte_pairs(Words u, Words s) {
-    return std::bit_cast<Words>(_mm512_maddubs_epi16(
-        std::bit_cast<__m512i>(u), std::bit_cast<__m512i>(s)));
-  }
-
   // (a + b + 1) / 2 rounded down, without overflow: pavgw.
   static Words average_rounding_up(Words a, Words b) {
     return std::bit_cast<Words>(

@@ -47,11 +47,6 @@ struct ScalarLanes {
   template <class F> static Bytes on_words(Bytes x, Bytes y, F f) {
     return f(x, y);
   }
-  // The same with each value times 256, as the vector kits' words hold a
-  // byte in their high half.
-  template <class F> static Bytes on_high_words(Bytes x, Bytes y, F f) {
-    return f(x << 8, y << 8);
-  }
 
   // 255 - v where the selector is 128 or more, else v.
   static Bytes complement_where_at_least_128(Bytes v, Bytes selector) {

@@ -66,20 +66,6 @@ struct Sse2Lanes {
                                                  std::bit_cast<__m128i>(high)));
   }
 
-  // As on_words, with each byte in the high half of its word (x * 256);
-  // f returns words 0..255.
-  template <class F> static Bytes on_high_words(Bytes x, Bytes y, F f) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i xv = std::bit_cast<__m128i>(x);
-    const __m128i yv = std::bit_cast<__m128i>(y);
-    const Words low = f(std::bit_cast<Words>(_mm_unpacklo_epi8(zero, xv)),
-                        std::bit_cast<Words>(_mm_unpacklo_epi8(zero, yv)));
-    const Words high = f(std::bit_cast<Words>(_mm_unpackhi_epi8(zero, xv)),
-                         std::bit_cast<Words>(_mm_unpackhi_epi8(zero, yv)));
-    return std::bit_cast<Bytes>(_mm_packus_epi16(std::bit_cast<__m128i>(low),
-                                                 std::bit_cast<__m128i>(high)));
-  }
-
   // Whether every byte is 0: a compare with zero and its mask.
   static bool every_lane_zero(Bytes v) {
     const __m128i zero_bytes =

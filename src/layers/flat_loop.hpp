@@ -16,15 +16,10 @@
 
 namespace byteblend::BYTEBLEND_TARGET_NAMESPACE {
 
-// Whether Formula offers its byte in K's words (apply_words,
-// apply_high_words).
+// Whether Formula offers its byte in K's words (apply_words).
 template <class Formula, class K>
 concept HasWordsForm = requires(typename K::Bytes v) {
   Formula::template apply_words<K>(v, v);
-};
-template <class Formula, class K>
-concept HasHighWordsForm = requires(typename K::Bytes v) {
-  Formula::template apply_high_words<K>(v, v);
 };
 // Whether K multiplies 16-bit lanes with rounding (mix_words_by_difference).
 template <class K>
@@ -35,8 +30,7 @@ concept HasRoundedMultiply = requires(typename K::Words w) {
 // The mode's byte mixed with the bottom's by the opacity, on any lane kit.
 // A formula with a words form is mixed in the words it computes in: one
 // widening and one narrowing a vector instead of two of each. Where the kit
-// multiplies with rounding, the mix is by the difference from the bottom,
-// on the plain words (the high words' form saves nothing there).
+// multiplies with rounding, the mix is by the difference from the bottom.
 template <class Formula> struct MixedWithOpacity {
   unsigned opacity;
 
@@ -57,11 +51,6 @@ template <class Formula> struct MixedWithOpacity {
             Formula::template apply<K>(t, b), b,
             [k](W rw, W bw) { return mix_words_by_difference<K>(rw, bw, k); });
       }
-    } else if constexpr (HasHighWordsForm<Formula, K>) {
-      return K::on_high_words(t, b, [a = opacity](auto tw, auto bw) {
-        return mix_high_words_with_opacity<K>(
-            Formula::template apply_high_words<K>(tw, bw), bw, a);
-      });
     } else if constexpr (HasWordsForm<Formula, K>) {
       return K::on_words(t, b, [a = opacity](auto tw, auto bw) {
         using W = decltype(tw);

@@ -34,26 +34,6 @@ template <class L, class W> W mix_words_with_opacity(W r, W b, W a, W rest) {
   return divide_by_255_rounded<L>(r * a + b * rest);
 }
 
-// The same with the bottom's words holding b * 256 (L::on_high_words).
-// Where the kit multiplies pairs of bytes (vpmaddubsw), one multiply takes
-// the word (r - 128) + 256 (b - 128), whose two bytes read as signed are
-// those differences (r ^ 128 in the low byte, as r < 256, and b ^ 128 in
-// the high), and the unsigned bytes a and 255 - a, and sums
-// a (r - 128) + (255 - a)(b - 128) = x - 32640 for the x above. That sum is
-// never clamped (its size is at most 255 * 128), and x + 128, what
-// divide_by_255_rounded divides, is the sum plus 32768: its top bit flipped.
-template <class L, class W>
-W mix_high_words_with_opacity(W r, W b, unsigned a) {
-  if constexpr (requires { L::multiply_add_byte_pairs(r, r); }) {
-    const W pairs = r ^ b ^ splat<W>(0x8080);
-    const W sum =
-        L::multiply_add_byte_pairs(splat<W>(a | (255 - a) << 8), pairs);
-    return L::multiply_high(sum ^ splat<W>(0x8000), 257);
-  } else {
-    return mix_words_with_opacity<L>(r, b >> 8, splat<W>(a), splat<W>(255 - a));
-  }
-}
-
 // The same as b + round(a d / 255) for d = r - b in -255..255 (a d / 255 is
 // never a half: 255 is odd), where the kit multiplies with rounding
 // (vpmulhrsw): round(d k / 2^15) for a multiplier k near a 2^15 / 255.

@@ -15,7 +15,6 @@
 namespace {
 
 using byteblend::portable::divide_rounded;
-using byteblend::portable::mix_high_words_with_opacity;
 using byteblend::portable::mix_with_opacity;
 using byteblend::portable::ScalarLanes;
 using byteblend::portable::Sse2Lanes;
@@ -105,41 +104,6 @@ TEST(Rounding, MixWithOpacityEveryTriple) {
               ++mismatches <= 5) {
             ADD_FAILURE() << "a " << a << ", r " << r << ", b " << b + k << ": "
                           << int{mixed[k]} << " and " << plain << ", expected "
-                          << expected;
-          }
-        }
-      }
-    }
-  }
-  EXPECT_EQ(mismatches, 0);
-}
-
-// Every (r, b, a) with the bottom as b * 256, in 16-bit lanes and on the
-// plain route's integers.
-TEST(Rounding, MixHighWordsWithOpacityEveryTriple) {
-  using Words = Sse2Lanes::Words;
-  std::int64_t mismatches = 0;
-  for (unsigned a = 0; a < 256; ++a) {
-    for (unsigned r = 0; r < 256; ++r) {
-      const Words rs = Words{} + static_cast<std::uint16_t>(r);
-      for (unsigned b = 0; b < 256; b += 8) {
-        std::array<std::uint16_t, 8> bottoms{};
-        for (unsigned k = 0; k < 8; ++k) {
-          bottoms[k] = static_cast<std::uint16_t>((b + k) << 8);
-        }
-        const Words mixed = mix_high_words_with_opacity<Sse2Lanes>(
-            rs, std::bit_cast<Words>(bottoms), a);
-        for (unsigned k = 0; k < 8; ++k) {
-          const unsigned expected =
-              (2 * (a * r + (255 - a) * (b + k)) + 255) / 510;
-          const auto plain =
-              static_cast<unsigned>(mix_high_words_with_opacity<ScalarLanes>(
-                  static_cast<std::int32_t>(r),
-                  static_cast<std::int32_t>((b + k) << 8), a));
-          if ((mixed[k] != expected || plain != expected) &&
-              ++mismatches <= 5) {
-            ADD_FAILURE() << "a " << a << ", r " << r << ", b " << b + k << ": "
-                          << mixed[k] << " and " << plain << ", expected "
                           << expected;
           }
         }
