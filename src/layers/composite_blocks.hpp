@@ -412,11 +412,7 @@ over_pixels(Pixels32 t, Pixels32 b, const BlockOpacity &opacities) {
       };
     }
   }();
-  // The alpha round(y / 65025) is a quotient of the same kind, by a
-  // constant divisor.
-  Pixels32 out =
-      divide_rounded(y, splat<Pixels32>(65025), PixelsFloat{} + 1.0F / 65025)
-      << 24;
+  Pixels32 out = divide_by_65025_rounded<PixelsFloat>(y) << 24;
   // (Converted as signed lanes, which every instruction set converts in
   // one instruction: y < 2^24.)
   const PixelsFloat inverse = inverse_estimate(__builtin_convertvector(

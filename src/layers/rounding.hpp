@@ -34,6 +34,19 @@ template <class L, class W> W mix_words_with_opacity(W r, W b, W a, W rest) {
   return divide_by_255_rounded<L>(r * a + b * rest);
 }
 
+// round(y / 65025) for y up to 255 * 65025 (over's alpha) in 32-bit lanes,
+// with F the float lanes of U's width: y + 32512 stays below 2^24, so it
+// converts exactly, and its product with the float nearest 1 / 65025,
+// rounded once to nearest (the layers' float environment) and truncated,
+// is floor((y + 32512) / 65025), the rounded quotient, for every such y
+// (the tests try them all). A remainder and its correction are not needed.
+template <class F, class U> U divide_by_65025_rounded(U y) {
+  using I = decltype(y < y); // the signed lanes of U's width
+  const F product =
+      __builtin_convertvector(std::bit_cast<I>(y + 32512), F) * (1.0F / 65025);
+  return std::bit_cast<U>(__builtin_convertvector(product, I));
+}
+
 // The same as b + round(a d / 255) for d = r - b in -255..255 (a d / 255 is
 // never a half: 255 is odd), where the kit multiplies with rounding
 // (vpmulhrsw): round(d k / 2^15) for a multiplier k near a 2^15 / 255.

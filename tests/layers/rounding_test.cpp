@@ -14,6 +14,7 @@
 
 namespace {
 
+using byteblend::portable::divide_by_65025_rounded;
 using byteblend::portable::divide_rounded;
 using byteblend::portable::mix_with_opacity;
 using byteblend::portable::ScalarLanes;
@@ -23,17 +24,15 @@ typedef std::uint32_t Lanes32 __attribute__((vector_size(16)));
 typedef float LanesFloat __attribute__((vector_size(16)));
 
 // Over's alpha, round(n / 65025) for n up to 255 * 65025, as over makes
-// it: every n, against the constant divisor's inverse in single precision.
+// it: every n.
 TEST(Rounding, DivideBy65025EveryNumerator) {
-  const Lanes32 divisors = Lanes32{} + 65025;
-  const LanesFloat inverse = LanesFloat{} + 1.0F / 65025;
   std::int64_t mismatches = 0;
   for (std::uint32_t n = 0; n <= 255U * 65025U; n += 4) {
     Lanes32 lanes{};
     for (std::uint32_t k = 0; k < 4; ++k) {
       lanes[k] = n + k;
     }
-    const Lanes32 quotients = divide_rounded(lanes, divisors, inverse);
+    const Lanes32 quotients = divide_by_65025_rounded<LanesFloat>(lanes);
     for (std::uint32_t k = 0; k < 4 && n + k <= 255U * 65025U; ++k) {
       const std::uint32_t expected = (2 * (n + k) + 65025) / 130050;
       if (quotients[k] != expected && ++mismatches <= 5) {
