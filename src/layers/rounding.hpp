@@ -41,7 +41,7 @@ template <class L, class W> W mix_words_with_opacity(W r, W b, W a, W rest) {
 // is floor((y + 32512) / 65025), the rounded quotient, for every such y
 // (the tests try them all). A remainder and its correction are not needed.
 template <class F, class U> U divide_by_65025_rounded(U y) {
-  using I = decltype(y < y); // the signed lanes of U's width
+  using I = decltype(y < U{}); // the signed lanes of U's width
   const F product =
       __builtin_convertvector(std::bit_cast<I>(y + 32512), F) * (1.0F / 65025);
   return std::bit_cast<U>(__builtin_convertvector(product, I));
