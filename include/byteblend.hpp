@@ -721,6 +721,10 @@ private:
 template <class Work>
 void split_across_threads(std::size_t count, std::size_t granule,
                           unsigned threads, Work work) {
+  if (threads == 1) {
+    work(std::size_t{0}, count);
+    return;
+  }
   const unsigned cores = usable_cores();
   threads = threads == 0 ? cores : std::min(threads, cores);
   const std::size_t granules = count / granule + (count % granule != 0 ? 1 : 0);
@@ -760,15 +764,38 @@ void split_across_threads(std::size_t count, std::size_t granule,
   }
 }
 
+// The messages of the checks below, out of line and marked cold, so that
+// each check inlines into a few comparisons: blend() costs a small array
+// little more than its kernel call.
+[[noreturn, gnu::cold, gnu::noinline]] inline void
+throw_bad_chunk(const char *who, std::size_t chunk) {
+  throw std::invalid_argument(std::string(who) + ": chunk of " +
+                              std::to_string(chunk) +
+                              " bytes is not a positive multiple of 3 "
+                              "below 2^31");
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] inline void
+throw_sizes_differ(const char *who, std::size_t top, std::size_t bottom,
+                   std::size_t result) {
+  throw std::invalid_argument(std::string(who) + ": sizes differ: top has " +
+                              std::to_string(top) + " bytes, bottom " +
+                              std::to_string(bottom) + ", result " +
+                              std::to_string(result));
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] inline void
+throw_partial_overlap(const char *who) {
+  throw std::invalid_argument(std::string(who) + ": result overlaps top or "
+                                                 "bottom at another offset");
+}
+
 // Throws unless the chunk is a positive multiple of 3 that a kernel can take.
 inline void check_chunk(const char *who, std::size_t chunk) {
   constexpr auto largest =
       static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-  if (chunk == 0 || chunk % 3 != 0 || chunk > largest) {
-    throw std::invalid_argument(std::string(who) + ": chunk of " +
-                                std::to_string(chunk) +
-                                " bytes is not a positive multiple of 3 "
-                                "below 2^31");
+  if (chunk == 0 || chunk % 3 != 0 || chunk > largest) [[unlikely]] {
+    throw_bad_chunk(who, chunk);
   }
 }
 
@@ -780,15 +807,13 @@ inline void check_arrays(const char *who, std::span<const std::uint8_t> top,
                          std::span<const std::uint8_t> bottom,
                          std::span<const std::uint8_t> result,
                          std::size_t chunk) {
-  if (top.size() != bottom.size() || top.size() != result.size()) {
-    throw std::invalid_argument(std::string(who) + ": sizes differ: top has " +
-                                std::to_string(top.size()) + " bytes, bottom " +
-                                std::to_string(bottom.size()) + ", result " +
-                                std::to_string(result.size()));
+  if (top.size() != bottom.size() || top.size() != result.size())
+      [[unlikely]] {
+    throw_sizes_differ(who, top.size(), bottom.size(), result.size());
   }
-  if (overlaps_partly(result, top) || overlaps_partly(result, bottom)) {
-    throw std::invalid_argument(std::string(who) + ": result overlaps top or "
-                                                   "bottom at another offset");
+  if (overlaps_partly(result, top) || overlaps_partly(result, bottom))
+      [[unlikely]] {
+    throw_partial_overlap(who);
   }
   check_chunk(who, chunk);
 }
@@ -824,7 +849,8 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
                   std::span<const std::uint8_t> bottom,
                   std::span<std::uint8_t> result, const Options &options = {}) {
   detail::check_arrays("byteblend::blend", top, bottom, result, options.chunk);
-  if (opacity_byte(options.opacity) != 255) {
+  // (1, the default, is byte 255 without rounding it.)
+  if (options.opacity != 1 && opacity_byte(options.opacity) != 255) {
     throw std::invalid_argument(
         "byteblend::blend: an opacity below 1 needs the layers library: "
         "include byteblend_layers.hpp, link byteblend::layers and call "
@@ -834,9 +860,18 @@ inline void blend(Mode mode, std::span<const std::uint8_t> top,
   if (function == nullptr) {
     throw std::invalid_argument("byteblend::blend: not a mode");
   }
+  const unsigned threads =
+      detail::threads_for(mode, top.size(), options.threads);
+  if (threads == 1 && top.size() <= options.chunk) {
+    // One kernel call does it, as for most arrays below threaded_from(mode):
+    // then the default thread count costs a small array a few nanoseconds
+    // over the kernel, not the tens that the chunk and thread plumbing take.
+    function(static_cast<std::int32_t>(top.size()), top.data(), bottom.data(),
+             result.data());
+    return;
+  }
   detail::blend_in_chunks(
-      top.size(), options.chunk,
-      detail::threads_for(mode, top.size(), options.threads),
+      top.size(), options.chunk, threads,
       [&](std::size_t offset, std::size_t length) {
         function(static_cast<std::int32_t>(length), top.data() + offset,
                  bottom.data() + offset, result.data() + offset);
