@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -531,8 +532,8 @@ inline constexpr std::size_t array_granule = 192;
 // claimed yet: on a loaded machine, where a worker may not run for
 // milliseconds, the call does not wait for a worker that has not started
 // (it still waits for one that has claimed a piece and then lost its
-// core). A worker spins for about 25 us after its piece (spin_limit), so
-// that a call soon after the last finds it awake, then sleeps on a futex. The
+// core). A worker spins for spin_time after its piece, so that a call soon
+// after the last finds it awake, then sleeps on a futex. The
 // pool is never destroyed: its workers may still be asleep in it while the
 // program exits, and touch nothing else. A child of fork() has none of its
 // parent's threads, so the pool belongs to the process that made it and a child
@@ -592,11 +593,7 @@ public:
     }
     // Every piece has been claimed; wait for the workers' to end.
     const auto others = static_cast<std::uint32_t>(pieces - 1);
-    for (int spin = 0; spin < spin_limit && finished_.load() != others;
-         ++spin) {
-      pause();
-    }
-    if (finished_.load() != others) {
+    if (!spin_until([&] { return finished_.load() == others; })) {
       caller_sleeping_.store(true);
       for (std::uint32_t seen = finished_.load(); seen != others;
            seen = finished_.load()) {
@@ -608,9 +605,32 @@ public:
   }
 
 private:
-  // Pauses of a spin before sleeping: about 25 us on the machine of
-  // split_costs, longer than a Python loop takes between two calls.
-  static constexpr int spin_limit = 1 << 10;
+  // How long a thread spins, for the next call (a worker) or for the
+  // workers' pieces (the caller), before it sleeps. Waking a sleeping
+  // thread took 6-9 us on the 2-core EPYC of split_costs, but on another
+  // (a virtual machine whose host halts an idle CPU) 26-61 us at the median
+  // and up to 0.9 ms at the 90th percentile: longer than half a 1 MiB dodge,
+  // so a worker woken per call came too late to help. A call within this
+  // time of the last finds the workers spinning, as in a loop of calls, or
+  // calls on one thread between calls on all, up to a 1080p dodge's time.
+  static constexpr std::chrono::microseconds spin_time{500};
+
+  // Spins, pausing, until done() or for spin_time; returns done().
+  template <class Done> static bool spin_until(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + spin_time;
+    while (true) {
+      // The clock costs tens of pauses' time; read it every 64 pauses.
+      for (int spin = 0; spin < 64; ++spin) {
+        if (done()) {
+          return true;
+        }
+        pause();
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        return done();
+      }
+    }
+  }
 
   explicit WorkerPool(pid_t owner) : owner_(owner) {}
 
@@ -662,11 +682,7 @@ private:
   [[noreturn]] void work() {
     std::uint32_t seen = generation_.load();
     while (true) {
-      for (int spin = 0; spin < spin_limit && generation_.load() == seen;
-           ++spin) {
-        pause();
-      }
-      if (generation_.load() == seen) {
+      if (!spin_until([&] { return generation_.load() != seen; })) {
         sleeping_workers_.fetch_add(1);
         futex_wait(generation_, seen);
         sleeping_workers_.fetch_sub(1);
