@@ -17,6 +17,7 @@
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -215,6 +216,75 @@ void register_default_threads(byteblend::Mode mode, const std::string &kernel) {
   }
 }
 
+// The default thread count against one thread, paired: each iteration
+// times a batch of bare kernel calls and a batch of blend() calls with
+// Options::threads 0 on the same arrays, back to back and in alternating
+// order, and the counter default_speedup is the median over the
+// iterations of one thread's time over the default's. A spell of load on a
+// shared machine then falls on both of a pair alike; the separate
+// benchmarks above see different spells, and their ratio at 16 KiB, where
+// both run the same code, ranged 0.75-1.21 in one run. A batch holds at
+// least 1 MiB of calls, so that the clock's reads are a small part of it.
+void default_against_one_thread(benchmark::State &state, byteblend::Mode mode) {
+  const auto length = static_cast<std::int32_t>(state.range(0));
+  BenchArrays &arrays = arrays_of(length);
+  const auto size = static_cast<std::size_t>(length);
+  const std::span<const std::uint8_t> top(arrays.top.get(), size);
+  const std::span<const std::uint8_t> bottom(arrays.bottom.get(), size);
+  const std::span<std::uint8_t> result(arrays.result.get(), size);
+  byteblend::KernelFunction *const kernel = byteblend::kernel(mode);
+  const std::int32_t calls = std::max(1, (1 << 20) / length);
+  const auto seconds_of = [calls](auto &&call) {
+    const auto start = std::chrono::steady_clock::now();
+    for (std::int32_t i = 0; i < calls; ++i) {
+      call();
+      benchmark::ClobberMemory();
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                         start)
+        .count();
+  };
+  const auto one_thread = [&] {
+    kernel(length, top.data(), bottom.data(), result.data());
+  };
+  const auto default_threads = [&] {
+    byteblend::blend(mode, top, bottom, result, {.threads = 0});
+  };
+  std::vector<double> speedups;
+  bool default_first = false;
+  // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
+  for (auto _ : state) {
+    double one = 0;
+    double all = 0;
+    if (default_first) {
+      all = seconds_of(default_threads);
+      one = seconds_of(one_thread);
+    } else {
+      one = seconds_of(one_thread);
+      all = seconds_of(default_threads);
+    }
+    default_first = !default_first;
+    state.SetIterationTime(one + all);
+    speedups.push_back(one / all);
+  }
+  const auto middle = speedups.begin() + speedups.size() / 2;
+  std::nth_element(speedups.begin(), middle, speedups.end());
+  state.counters["default_speedup"] = *middle;
+  state.SetBytesProcessed(state.iterations() * 2 * calls * length);
+}
+
+void register_default_against_one_thread(byteblend::Mode mode,
+                                         const std::string &kernel) {
+  auto *benchmark = benchmark::RegisterBenchmark(
+      ("default_vs_one/" + kernel).c_str(),
+      [mode](benchmark::State &state) {
+        default_against_one_thread(state, mode);
+      });
+  for (const std::int32_t size : kSizes) {
+    benchmark->Arg(size)->UseManualTime();
+  }
+}
+
 // The kernel on `threads` pieces of the array through split_across_threads,
 // whatever the thresholds say.
 void split_kernel(byteblend::KernelFunction *kernel, std::int32_t length,
@@ -396,6 +466,7 @@ void register_all() {
       {Mode::color_burn, "ColorBurnBlend"}};
   for (const auto &[mode, kernel] : exported) {
     register_default_threads(mode, kernel);
+    register_default_against_one_thread(mode, kernel);
   }
   register_split("ColorDodgeBlend", ColorDodgeBlend);
   register_split("AdditionBlend", AdditionBlend);

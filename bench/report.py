@@ -9,7 +9,9 @@ single-threaded peer. The exported kernels run on one thread and, through
 byteblend::blend with the default Options::threads 0, on as many threads as
 the per-mode thresholds give; the "default" column is the second against
 the first. A second table sets the default against one thread for every
-mode and size beside the machine's own two-core copy bandwidth (the
+mode and size, from calls of the two in alternation (default_vs_one/, the
+median of each pair's ratio), beside the machine's own two-core copy
+bandwidth (the
 streaming bound on every core against one, at 64 MiB), and prints the
 figures behind byteblend::split_costs: each kernel's one-thread rate, the
 pool's wake-up, and the overhead of a split call (a 4 MiB dodge on two
@@ -77,6 +79,10 @@ def median_rates(bench, repetitions, pattern):
                                     * scale[entry["time_unit"]])
             continue
         name, size = run.rsplit("/", 1)
+        if name.startswith("default_vs_one/"):
+            rates[("speedup", name.removeprefix("default_vs_one/"),
+                   int(size))] = entry["default_speedup"]
+            continue
         rates[(name, int(size))] = entry["bytes_per_second"]
     return rates
 
@@ -134,12 +140,10 @@ def print_threads(rates, kernels):
     for kernel in kernels:
         line = f"{kernel:<22}"
         for size in SIZES:
-            single = rates.get((kernel, size))
-            default = rates.get((f"default/{kernel}", size))
-            if not single or not default:
+            ratio = rates.get(("speedup", kernel, size))
+            if ratio is None:
                 line += f"{'':>9}"
                 continue
-            ratio = default / single
             goal = 0.97
             if kernel in COMPUTE_BOUND and size >= 1 << 20:
                 goal = 1.7
@@ -234,7 +238,8 @@ def main():
     # run to a few minutes.
     pattern = (f"^((bound/|streaming_bound/|opencv/|default/|[A-Z]).*/({sizes})"
                f"|({builds})/.*/({min(SIZES)}|{max(SIZES)})"
-               f"|cores_bound/.*|split/.*|pieces/.*|pool_wake/.*|pool_spin/.*)"
+               f"|default_vs_one/.*|cores_bound/.*|split/.*|pieces/.*"
+               f"|pool_wake/.*|pool_spin/.*)"
                "(/real_time|/manual_time)?$")
     rates = median_rates(args.bench, args.repetitions, pattern)
     kernels = [k for k in KERNELS if (k, min(SIZES)) in rates]
