@@ -9,13 +9,21 @@ premultiplied, both with the top's alpha random and with a logo's; the
 figures are medians of repetitions run in random order, in the calling
 thread's CPU time. With --python, the rows that bench/python_bench.py
 --layers-json wrote (byteblend from Python against Pillow's alpha_composite
-and the numpy float32 formulas) join the table and the chart.
+and the numpy float32 formulas) join the table and the chart. With
+--kernels, byteblend_layers_bench's figures make a second table: the
+opacity form and the composites (multiplication) against the plain kernel
+on as many bytes, and the opacity form at 64 MiB against the
+ordinary-store bound, in wall-clock time.
 
     layers_report.py path/to/byteblend_layers_pixman_bench [--repetitions N]
                      [--python layers_python.json] [--chart layers.svg]
+                     [--kernels path/to/byteblend_layers_bench]
 
 Goals: pixman's time over byteblend's at least 8 for the separable modes and
-at least 1 for normal (OVER); the Python rows carry their own.
+at least 1 for normal (OVER); the Python rows carry their own. Against the
+plain kernel: the opacity form at most 1.15 times its time at 1080p and at
+least 1.2 times the bound's speed at 64 MiB; atop at most 2 times and over
+3 times on RGBA.
 """
 import argparse
 import json
@@ -83,6 +91,64 @@ def print_table(rows):
               f"{row['ratio']:.1f}× | ≥ {row['goal']}×: {met} |")
 
 
+def kernel_medians(bench, repetitions):
+    """{benchmark name: seconds} from byteblend_layers_bench."""
+    output = subprocess.run(
+        [bench, "--benchmark_format=json",
+         f"--benchmark_repetitions={repetitions}",
+         "--benchmark_report_aggregates_only=true",
+         "--benchmark_enable_random_interleaving=true",
+         "--benchmark_min_time=0.05"],
+        check=True, capture_output=True, text=True).stdout
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+    return {entry["run_name"].removesuffix("/real_time"):
+            entry["real_time"] * scale[entry["time_unit"]]
+            for entry in json.loads(output)["benchmarks"]
+            if entry.get("aggregate_name") == "median"}
+
+
+def kernel_rows(seconds):
+    """The layer functions' time over the plain multiplication kernel's on
+    as many bytes (at most the goal), and at 64 MiB the opacity form's
+    speed over the ordinary-store bound's (at least the goal)."""
+    rows = []
+
+    def add(case, name, against, goal, faster=False):
+        ours, theirs = seconds.get(name), seconds.get(against)
+        if ours is None or theirs is None:
+            return
+        ratio = theirs / ours if faster else ours / theirs
+        rows.append((case, ours, against.split("/")[0], theirs, ratio,
+                     goal, faster))
+
+    add("opacity, 1080p RGB", "opacity/multiplication/rgb_1080p",
+        "plain/multiplication/rgb_1080p", 1.15)
+    add("opacity, 64 MiB", "opacity/multiplication/64MiB",
+        "bound/avx512/64MiB", 1.2, faster=True)
+    for alpha, label in ALPHAS.items():
+        for op, goal in (("atop", 2), ("over", 3)):
+            add(f"{op}, {label}, 1080p RGBA onto RGBA",
+                f"{op}/multiplication/{alpha}/rgba_onto_rgba",
+                "plain/multiplication/rgba_1080p", goal)
+    return rows
+
+
+def print_kernel_table(rows):
+    print("\n| case (multiplication) | layers, ms | against "
+          "| its ms | ratio | goal |")
+    print("|---|---|---|---|---|---|")
+    for case, ours, against, theirs, ratio, goal, faster in rows:
+        met = ratio >= goal if faster else ratio <= goal
+        verdict = (f"{'≥' if faster else '≤'} {goal}×: "
+                   f"{'met' if met else '**not met**'}")
+        print(f"| {case} | {ours * 1e3:.2f} | {against} | "
+              f"{theirs * 1e3:.2f} | {ratio:.2f}× | {verdict} |")
+    print("(ratio: the time over the plain kernel's on the same arrays; at "
+          "64 MiB, the speed over the ordinary-store bound's. Opacity 128 "
+          "for the flat form, 200 for the composites; one thread, "
+          "wall-clock time)")
+
+
 def print_differences(rows):
     print("\npixman's picture against byteblend's (colours unpremultiplied "
           "where alpha >= 128): largest difference, share more than 5 apart")
@@ -131,6 +197,7 @@ def main():
     parser.add_argument("bench")
     parser.add_argument("--repetitions", type=int, default=7)
     parser.add_argument("--python")
+    parser.add_argument("--kernels")
     parser.add_argument("--chart")
     args = parser.parse_args()
 
@@ -140,6 +207,9 @@ def main():
         rows += json.loads(pathlib.Path(args.python).read_text())["rows"]
     print_table(rows)
     print_differences(rows)
+    if args.kernels:
+        print_kernel_table(kernel_rows(kernel_medians(args.kernels,
+                                                      args.repetitions)))
     if args.chart:
         draw_chart(rows, args.chart)
         print(f"chart: {args.chart}")
