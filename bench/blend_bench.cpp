@@ -216,15 +216,16 @@ void register_default_threads(byteblend::Mode mode, const std::string &kernel) {
   }
 }
 
-// The default thread count against one thread, paired: each iteration
-// times a batch of bare kernel calls and a batch of blend() calls with
-// Options::threads 0 on the same arrays, back to back and in alternating
-// order, and the counter default_speedup is the median over the
-// iterations of one thread's time over the default's. A spell of load on a
-// shared machine then falls on both of a pair alike; the separate
-// benchmarks above see different spells, and their ratio at 16 KiB, where
-// both run the same code, ranged 0.75-1.21 in one run. A batch holds at
-// least 1 MiB of calls, so that the clock's reads are a small part of it.
+// The default thread count against one thread, as a caller chooses between
+// them, paired: each iteration times a batch of blend() calls with
+// Options::threads 1 and a batch with 0 on the same arrays, back to back
+// and in alternating order, and the counter default_speedup is the median
+// over the iterations of one thread's time over the default's. A spell of
+// load on a shared machine then falls on both of a pair alike; the
+// separate benchmarks above see different spells, and their ratio at
+// 16 KiB, where both run the same code, ranged 0.75-1.21 in one run. A
+// batch holds at least 1 MiB of calls, so that the clock's reads are a
+// small part of it.
 void default_against_one_thread(benchmark::State &state, byteblend::Mode mode) {
   const auto length = static_cast<std::int32_t>(state.range(0));
   BenchArrays &arrays = arrays_of(length);
@@ -232,7 +233,6 @@ void default_against_one_thread(benchmark::State &state, byteblend::Mode mode) {
   const std::span<const std::uint8_t> top(arrays.top.get(), size);
   const std::span<const std::uint8_t> bottom(arrays.bottom.get(), size);
   const std::span<std::uint8_t> result(arrays.result.get(), size);
-  byteblend::KernelFunction *const kernel = byteblend::kernel(mode);
   const std::int32_t calls = std::max(1, (1 << 20) / length);
   const auto seconds_of = [calls](auto &&call) {
     const auto start = std::chrono::steady_clock::now();
@@ -245,7 +245,7 @@ void default_against_one_thread(benchmark::State &state, byteblend::Mode mode) {
         .count();
   };
   const auto one_thread = [&] {
-    kernel(length, top.data(), bottom.data(), result.data());
+    byteblend::blend(mode, top, bottom, result, {.threads = 1});
   };
   const auto default_threads = [&] {
     byteblend::blend(mode, top, bottom, result, {.threads = 0});

@@ -9,13 +9,13 @@ single-threaded peer. The exported kernels run on one thread and, through
 byteblend::blend with the default Options::threads 0, on as many threads as
 the per-mode thresholds give; the "default" column is the second against
 the first. A second table sets the default against one thread for every
-mode and size, from calls of the two in alternation (default_vs_one/, the
-median of each pair's ratio), beside the machine's own two-core copy
-bandwidth (the
-streaming bound on every core against one, at 64 MiB), and prints the
-figures behind byteblend::split_costs: each kernel's one-thread rate, the
-pool's wake-up, and the overhead of a split call (a 4 MiB dodge on two
-threads against its two pieces back to back on one). The SSE2 and AVX2 builds are set against
+mode and size, from byteblend::blend with threads 0 and with 1 called in
+alternation (default_vs_one/, the median of each pair's ratio), beside the
+machine's own two-core copy bandwidth (the streaming bound on every core
+against one, at 64 MiB), and prints the figures behind
+byteblend::split_costs: each kernel's one-thread rate, the pool's wake-up,
+and the overhead of a split call (a 4 MiB dodge on two threads against its
+two pieces back to back on one). The SSE2 and AVX2 builds are set against
 the bounds of their own widths. The figures are medians of several
 repetitions.
 
