@@ -276,8 +276,7 @@ void default_against_one_thread(benchmark::State &state, byteblend::Mode mode) {
 void register_default_against_one_thread(byteblend::Mode mode,
                                          const std::string &kernel) {
   auto *benchmark = benchmark::RegisterBenchmark(
-      ("default_vs_one/" + kernel).c_str(),
-      [mode](benchmark::State &state) {
+      ("default_vs_one/" + kernel).c_str(), [mode](benchmark::State &state) {
         default_against_one_thread(state, mode);
       });
   for (const std::int32_t size : kSizes) {

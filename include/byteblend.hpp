@@ -823,8 +823,7 @@ inline void check_arrays(const char *who, std::span<const std::uint8_t> top,
                          std::span<const std::uint8_t> bottom,
                          std::span<const std::uint8_t> result,
                          std::size_t chunk) {
-  if (top.size() != bottom.size() || top.size() != result.size())
-      [[unlikely]] {
+  if (top.size() != bottom.size() || top.size() != result.size()) [[unlikely]] {
     throw_sizes_differ(who, top.size(), bottom.size(), result.size());
   }
   if (overlaps_partly(result, top) || overlaps_partly(result, bottom))
