@@ -267,7 +267,8 @@ void default_against_one_thread(benchmark::State &state, byteblend::Mode mode) {
     state.SetIterationTime(one + all);
     speedups.push_back(one / all);
   }
-  const auto middle = speedups.begin() + speedups.size() / 2;
+  const auto middle =
+      speedups.begin() + static_cast<std::ptrdiff_t>(speedups.size() / 2);
   std::nth_element(speedups.begin(), middle, speedups.end());
   state.counters["default_speedup"] = *middle;
   state.SetBytesProcessed(state.iterations() * 2 * calls * length);
