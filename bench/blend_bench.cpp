@@ -193,20 +193,31 @@ void register_kernel(const std::string &name,
   }
 }
 
+// The arrays of a size as blend() takes them.
+struct ArraySpans {
+  std::span<const std::uint8_t> top, bottom;
+  std::span<std::uint8_t> result;
+};
+
+ArraySpans spans_of(std::int32_t length) {
+  BenchArrays &arrays = arrays_of(length);
+  const auto size = static_cast<std::size_t>(length);
+  return {{arrays.top.get(), size},
+          {arrays.bottom.get(), size},
+          {arrays.result.get(), size}};
+}
+
 // One blend() call with the default thread count (Options::threads 0),
 // through the C++ interface.
 void register_default_threads(byteblend::Mode mode, const std::string &kernel) {
   auto *benchmark = benchmark::RegisterBenchmark(
       ("default/" + kernel).c_str(), [mode](benchmark::State &state) {
         const auto length = static_cast<std::int32_t>(state.range(0));
-        BenchArrays &arrays = arrays_of(length);
-        const auto size = static_cast<std::size_t>(length);
-        const std::span<const std::uint8_t> top(arrays.top.get(), size);
-        const std::span<const std::uint8_t> bottom(arrays.bottom.get(), size);
-        const std::span<std::uint8_t> result(arrays.result.get(), size);
+        const ArraySpans arrays = spans_of(length);
         // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores)
         for (auto _ : state) {
-          byteblend::blend(mode, top, bottom, result, {.threads = 0});
+          byteblend::blend(mode, arrays.top, arrays.bottom, arrays.result,
+                           {.threads = 0});
           benchmark::ClobberMemory();
         }
         state.SetBytesProcessed(state.iterations() * length);
@@ -228,11 +239,7 @@ void register_default_threads(byteblend::Mode mode, const std::string &kernel) {
 // small part of it.
 void default_against_one_thread(benchmark::State &state, byteblend::Mode mode) {
   const auto length = static_cast<std::int32_t>(state.range(0));
-  BenchArrays &arrays = arrays_of(length);
-  const auto size = static_cast<std::size_t>(length);
-  const std::span<const std::uint8_t> top(arrays.top.get(), size);
-  const std::span<const std::uint8_t> bottom(arrays.bottom.get(), size);
-  const std::span<std::uint8_t> result(arrays.result.get(), size);
+  const ArraySpans arrays = spans_of(length);
   const std::int32_t calls = std::max(1, (1 << 20) / length);
   const auto seconds_of = [calls](auto &&call) {
     const auto start = std::chrono::steady_clock::now();
@@ -245,10 +252,12 @@ void default_against_one_thread(benchmark::State &state, byteblend::Mode mode) {
         .count();
   };
   const auto one_thread = [&] {
-    byteblend::blend(mode, top, bottom, result, {.threads = 1});
+    byteblend::blend(mode, arrays.top, arrays.bottom, arrays.result,
+                     {.threads = 1});
   };
   const auto default_threads = [&] {
-    byteblend::blend(mode, top, bottom, result, {.threads = 0});
+    byteblend::blend(mode, arrays.top, arrays.bottom, arrays.result,
+                     {.threads = 0});
   };
   std::vector<double> speedups;
   bool default_first = false;

@@ -36,9 +36,8 @@ MODES = ("normal", "multiplication", "screen", "overlay", "darken",
 ALPHAS = {"random_alpha": "random alpha", "logo_alpha": "logo alpha"}
 
 
-def medians(bench, repetitions):
-    """{(side, mode, alpha): seconds}, and pixman's differences from
-    byteblend's picture."""
+def median_entries(bench, repetitions):
+    """The bench's median entries, from repetitions run in random order."""
     output = subprocess.run(
         [bench, "--benchmark_format=json",
          f"--benchmark_repetitions={repetitions}",
@@ -46,15 +45,23 @@ def medians(bench, repetitions):
          "--benchmark_enable_random_interleaving=true",
          "--benchmark_min_time=0.05"],
         check=True, capture_output=True, text=True).stdout
+    return [entry for entry in json.loads(output)["benchmarks"]
+            if entry.get("aggregate_name") == "median"]
+
+
+def seconds_of(entry):
     scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+    return entry["real_time"] * scale[entry["time_unit"]]
+
+
+def medians(bench, repetitions):
+    """{(side, mode, alpha): seconds}, and pixman's differences from
+    byteblend's picture."""
     seconds, differences = {}, {}
-    for entry in json.loads(output)["benchmarks"]:
-        if entry.get("aggregate_name") != "median":
-            continue
+    for entry in median_entries(bench, repetitions):
         side, mode, alpha = entry["run_name"].removesuffix(
             "/manual_time").split("/")
-        seconds[(side, mode, alpha)] = (entry["real_time"]
-                                        * scale[entry["time_unit"]])
+        seconds[(side, mode, alpha)] = seconds_of(entry)
         if side == "pixman":
             differences[(mode, alpha)] = (entry["colour_difference"],
                                           entry["colour_far_share"])
@@ -93,18 +100,8 @@ def print_table(rows):
 
 def kernel_medians(bench, repetitions):
     """{benchmark name: seconds} from byteblend_layers_bench."""
-    output = subprocess.run(
-        [bench, "--benchmark_format=json",
-         f"--benchmark_repetitions={repetitions}",
-         "--benchmark_report_aggregates_only=true",
-         "--benchmark_enable_random_interleaving=true",
-         "--benchmark_min_time=0.05"],
-        check=True, capture_output=True, text=True).stdout
-    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
-    return {entry["run_name"].removesuffix("/real_time"):
-            entry["real_time"] * scale[entry["time_unit"]]
-            for entry in json.loads(output)["benchmarks"]
-            if entry.get("aggregate_name") == "median"}
+    return {entry["run_name"].removesuffix("/real_time"): seconds_of(entry)
+            for entry in median_entries(bench, repetitions)}
 
 
 def kernel_rows(seconds):
