@@ -3,7 +3,8 @@
 // ordinary-store and streaming-store bounds at each vector width the CPU
 // runs (two vector loads and one store per vector), each kernel through its
 // exported name, through each per-instruction-set build and on every core
-// (byteblend::blend with Options::threads 0, the default/ benchmarks), and,
+// (byteblend::blend with Options::threads 0, the default/ benchmarks, and
+// paired with threads 1 in default_vs_one/), and,
 // when OpenCV is available, its single-threaded peers on the same arrays.
 // Bytes per second count `length`, in wall-clock time (other threads' work
 // is not the calling thread's CPU time). The figures behind the per-mode split

@@ -606,13 +606,13 @@ public:
 
 private:
   // How long a thread spins, for the next call (a worker) or for the
-  // workers' pieces (the caller), before it sleeps. Waking a sleeping
-  // thread took 6-9 us on the 2-core EPYC of split_costs, but on another
-  // (a virtual machine whose host halts an idle CPU) 26-61 us at the median
-  // and up to 0.9 ms at the 90th percentile: longer than half a 1 MiB dodge,
-  // so a worker woken per call came too late to help. A call within this
-  // time of the last finds the workers spinning, as in a loop of calls, or
-  // calls on one thread between calls on all, up to a 1080p dodge's time.
+  // workers' pieces (the caller), before it sleeps. On a virtual machine
+  // whose host halts an idle CPU (a 2-core EPYC, Zen 5) a thread woken from
+  // its futex ran 26-61 us after the wake at the median and up to 0.9 ms
+  // later at the 90th percentile: longer than half a 1 MiB dodge, so a
+  // worker woken per call came too late to help. A call within this time of
+  // the last finds the workers spinning, as in a loop of calls, or calls on
+  // one thread between calls on all, up to a 1080p dodge's time.
   static constexpr std::chrono::microseconds spin_time{500};
 
   // Spins, pausing, until done() or for spin_time; returns done().
